@@ -1,0 +1,61 @@
+// The five options that steer a matte calculation, declared once. The options dialog, its
+// reset button, the defaults after opening an image, the command-line tool and the tests
+// all read this table.
+#ifndef QUILLANE_MATTING_CALC_OPTIONS_H
+#define QUILLANE_MATTING_CALC_OPTIONS_H
+
+enum CalcOptionId {
+  OPT_LEVELS = 0,         // levels_num: pyramid levels, 1 = no down-scaling
+  OPT_ACTIVE_LEVELS = 1,  // active_levels_num: levels solved, counted from the coarsest
+  OPT_SOFTNESS = 2,       // softness: regularisation epsilon of the matting Laplacian
+  OPT_THRESHOLD = 3,      // threshold: trimap threshold of the coarse-to-fine driver
+  OPT_WINDOW_RADIUS = 4,  // window_radius: radius r of the (2r+1)^2 windows
+  CALC_OPTION_COUNT = 5
+};
+
+struct CalcOptionSpec {
+  const char* name;      // command-line name, as in --levels
+  const char* label;     // label of the dialog row
+  double default_value;
+  double lower;          // smallest value
+  double upper;          // largest value; for levels and active levels see calc_option_upper()
+  double step;           // adjustment step increment
+  double page;           // adjustment page increment
+  double climb_rate;     // spin button climb rate
+  int digits;            // decimals shown
+  bool integral;         // stored as an integer (values are truncated)
+};
+
+// Indexed by CalcOptionId (record order).
+extern const CalcOptionSpec calc_option_table[CALC_OPTION_COUNT];
+
+// The dialog shows the rows in this order (threshold before softness).
+extern const CalcOptionId calc_option_dialog_order[CALC_OPTION_COUNT];
+
+// The reset button sets the controls in this order.
+extern const CalcOptionId calc_option_reset_order[CALC_OPTION_COUNT];
+
+// Plain values of the five options, in record order.
+struct CalcOptions {
+  int levels_num;
+  int active_levels_num;
+  double softness;
+  double threshold;
+  int window_radius;
+};
+
+// Out opts: the defaults of the table (1, 1, 1e-7, 0.02, 1).
+void calc_options_default(CalcOptions* opts);
+
+// Largest levels_num offered for an image: max(min(width, height) / 10, 1).
+int levels_bound(int img_width, int img_height);
+
+// Upper bound of option id for an image of the given size, with the current levels_num
+// (which bounds the active levels).
+double calc_option_upper(CalcOptionId id, int img_width, int img_height, int levels_num);
+
+// Value of option id in opts, as a double; and the reverse (integers truncated).
+double calc_option_get(const CalcOptions& opts, CalcOptionId id);
+void calc_option_set(CalcOptions* opts, CalcOptionId id, double value);
+
+#endif
