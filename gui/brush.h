@@ -1,0 +1,52 @@
+// Brushes and strokes: painting on the stroke layer and the view surface, recording strokes
+// in the history, and the program's own brush cursor.
+//
+// Stroke record: one g_malloc'ed array of doubles owned by its history node:
+//   [0] kind (0 = brush stroke) [1] radius [2] scale at the start [3..5] red, green, blue
+//   [6] alpha (0 = eraser) [7] length = 8 + 2 * points [8, 9] first point x, y (storable
+//   coordinates) [10, 11] ... further points.
+#ifndef QUILLANE_GUI_BRUSH_H
+#define QUILLANE_GUI_BRUSH_H
+
+#include <gtk/gtk.h>
+
+// Drawing-area handlers: a left press starts a stroke (edit mode) or a selection (view mode);
+// motion extends it; both end with the pointer readout. Return TRUE.
+gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer data);
+gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer data);
+
+// Appends a new stroke record (8 doubles, no points yet) after current, discarding the
+// undone records after current first, and makes it current.
+void manage_glist_mbutton_press();
+
+// Paints the segment from (prev_x, prev_y) to window point (x, y) on both surfaces, queues
+// its redraw and appends the point to the current record.
+void draw_line(GtkWidget* widget, double x, double y);
+
+// Strokes one segment from the previous point to window point (x, y) on cr (whose user units
+// are image pixels); out x1..y2: the path extents in image pixels.
+void standard_draw(cairo_t* cr, int x, int y, double* x1, double* y1, double* x2, double* y2);
+
+// Draws the brush cursor on a context of the drawing area's window.
+void draw_brush(cairo_t* cr);
+
+// Queues a redraw covering the cursor's last drawn and its new position (x, y).
+void initiate_cursor_redraw(GtkWidget* widget, int x, int y);
+
+// Queues a redraw around the cursor after a brush change.
+void redraw_brush();
+
+// Toolbar handlers: brush size ("value_changed") and the four brushes.
+void cb_set_brush_size(GtkAdjustment* adjustment, gpointer tb);
+void cb_set_FG(GtkWidget* widget, gpointer tb);
+void cb_set_BG(GtkWidget* widget, gpointer tb);
+void cb_set_Eraser(GtkWidget* widget, gpointer tb);
+void cb_set_Color(GtkWidget* widget, gpointer tb);
+
+// Frees every record of list and the list itself.
+void free_stroke_list(GList* list);
+
+// Empties the history (history and current become null) and ends any stroke in progress.
+void clear_history();
+
+#endif

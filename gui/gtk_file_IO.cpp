@@ -1,0 +1,411 @@
+#include "gui/gtk_file_IO.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "gui/brush.h"
+#include "gui/dialog_run.h"
+#include "gui/gtk_calc.h"
+#include "gui/gtkquillane.h"
+#include "gui/image_source.h"
+#include "gui/pixel_access.h"
+#include "gui/quillane_opts.h"
+#include "gui/view.h"
+#include "matting/imgutil.h"
+
+namespace {
+
+// Folders and names remembered for the life of the program.
+gchar* open_folder = nullptr;
+gchar* save_folder = nullptr;
+gchar* layer_name = nullptr;
+gchar* image_name = nullptr;
+
+void replace_string(gchar** slot, gchar* value) {
+  g_free(*slot);
+  *slot = value;
+}
+
+bool view_mode_active(GtkWidget* tb) {
+  return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(tb, 0)));
+}
+
+void new_image_surfaces(int w, int h) {
+  cairo_surface_destroy(surf_layer);
+  surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  resize_view_surface(w, h);
+}
+
+void reset_selection_to_image(int w, int h) {
+  left_x = top_y = 0;
+  selection_w = (w - 1) * scale;
+  selection_h = (h - 1) * scale;
+}
+
+void set_new_image_options(int w, int h) {
+  opts_set_default(pass_option_args);
+  pass_option_args->img_width = w;
+  pass_option_args->img_height = h;
+}
+
+// The image shown follows the mode toggle; the view surface is repainted from scratch.
+void show_new_image(GtkWidget* tb) {
+  pixbuf_image = view_mode_active(tb) ? pixbuf_alpha : pixbuf_no_alpha;
+  invalidate_image_source();
+  rebuild_view_surface();
+  gtk_widget_queue_draw(drawing_area);
+}
+
+GdkPixbuf* new_rgb(int w, int h, bool with_alpha) {
+  return gdk_pixbuf_new(GDK_COLORSPACE_RGB, with_alpha, 8, w, h);
+}
+
+// Alpha as input: opaque pixels become foreground strokes, transparent ones background
+// strokes, everything else stays unknown; the layer's base records the same.
+void open_alpha_as_input(GdkPixbuf* loaded, GtkWidget* tb) {
+  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+  g_object_unref(pixbuf_no_alpha);
+  g_object_unref(pixbuf_alpha);
+  initialisinglayer = new_rgb(w, h, true);
+  pixbuf_alpha = loaded;
+  pixbuf_no_alpha = new_rgb(w, h, false);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      guchar r = 0, g = 0, b = 0, a = 0;
+      gdkpixbuf_get_pixel(loaded, x, y, &r, &g, &b, &a);
+      gdkpixbuf_put_pixel(pixbuf_no_alpha, x, y, r, g, b, 255);
+      if (a == 255) {
+        cairoimagesurface_put_pixel(surf_layer, x, y, 255, 255, 255, 255);
+        gdkpixbuf_put_pixel(initialisinglayer, x, y, 255, 255, 255, 255);
+      } else if (a == 0) {
+        cairoimagesurface_put_pixel(surf_layer, x, y, 255, 0, 0, 0);
+        gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 255);
+      } else {
+        cairoimagesurface_put_pixel(surf_layer, x, y, 0, 0, 0, 0);
+        gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 0);
+      }
+    }
+  cairo_surface_mark_dirty(surf_layer);
+  set_new_image_options(w, h);
+  // Strokes of the history belong to the previous image: never replay them over this one.
+  clear_history();
+  show_new_image(tb);
+}
+
+void open_as_layer(GdkPixbuf* loaded, GtkWidget* tb) {
+  int W = gdk_pixbuf_get_width(pixbuf_image), H = gdk_pixbuf_get_height(pixbuf_image);
+  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+  cairo_surface_destroy(win_surf);
+  win_surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(W * scale),
+                                        static_cast<int>(H * scale));
+  cairo_surface_destroy(surf_layer);
+  surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, W, H);
+
+  if (gdk_pixbuf_get_has_alpha(loaded)) {
+    initialisinglayer = gdk_pixbuf_copy(loaded);
+    cairo_t* cr = cairo_create(surf_layer);
+    gdk_cairo_set_source_pixbuf(cr, loaded, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+  } else {
+    // An opaque file: what differs from the image is paint, in the file's grey level.
+    int cw = MIN(W, w), ch = MIN(H, h);
+    initialisinglayer = new_rgb(cw, ch, true);
+    cairo_surface_flush(surf_layer);
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x) {
+        guchar r1 = 0, g1 = 0, b1 = 0, a1 = 0, r2 = 0, g2 = 0, b2 = 0, a2 = 0;
+        gdkpixbuf_get_pixel(pixbuf_image, x, y, &r1, &g1, &b1, &a1);
+        gdkpixbuf_get_pixel(loaded, x, y, &r2, &g2, &b2, &a2);
+        int d = std::abs(r2 - r1) + std::abs(g2 - g1) + std::abs(b2 - b1);
+        if (d == 0) {
+          cairoimagesurface_put_pixel(surf_layer, x, y, 0, 0, 0, 0);
+          gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 0);
+        } else {
+          guchar v = static_cast<guchar>(rgb2grey(r2, g2, b2));
+          cairoimagesurface_put_pixel(surf_layer, x, y, 255, v, v, v);
+          gdkpixbuf_put_pixel(initialisinglayer, x, y, v, v, v, 255);
+        }
+      }
+    cairo_surface_mark_dirty(surf_layer);
+  }
+  (void)tb;
+  rebuild_view_surface();
+  g_object_unref(loaded);
+  gtk_widget_queue_draw(gtk_widget_get_toplevel(drawing_area));
+}
+
+void open_default(GdkPixbuf* loaded, GtkWidget* tb) {
+  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+  g_object_unref(pixbuf_alpha);
+  g_object_unref(pixbuf_no_alpha);
+  clear_history();
+  reset_selection_to_image(w, h);
+  if (gdk_pixbuf_get_has_alpha(loaded)) {
+    pixbuf_no_alpha = new_rgb(w, h, false);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        guchar r = 0, g = 0, b = 0, a = 0;
+        gdkpixbuf_get_pixel(loaded, x, y, &r, &g, &b, &a);
+        gdkpixbuf_put_pixel(pixbuf_no_alpha, x, y, r, g, b, 255);
+      }
+    pixbuf_alpha = loaded;
+  } else {
+    pixbuf_no_alpha = loaded;
+    pixbuf_alpha = gdk_pixbuf_add_alpha(loaded, FALSE, 0, 0, 0);
+  }
+  show_new_image(tb);
+  set_new_image_options(w, h);
+}
+
+// Camera JPEGs carry their orientation separately; show them the way every viewer does.
+GdkPixbuf* load_oriented(const gchar* filename, bool orient, GError** error) {
+  GdkPixbuf* loaded = gdk_pixbuf_new_from_file(filename, error);
+  if (loaded == nullptr || !orient) return loaded;
+  GdkPixbuf* oriented = gdk_pixbuf_apply_embedded_orientation(loaded);
+  g_object_unref(loaded);
+  return oriented;
+}
+
+}  // namespace
+
+gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GError** error) {
+  if (refuse_while_calculating()) {
+    g_set_error_literal(error, G_FILE_ERROR, G_FILE_ERROR_AGAIN,
+                        "a calculation is running; open the file when it has finished");
+    return FALSE;
+  }
+  GdkPixbuf* loaded = load_oriented(filename, mode != OPEN_AS_LAYER, error);
+  if (loaded == nullptr) return FALSE;
+
+  if (initialisinglayer != nullptr) g_object_unref(initialisinglayer);
+  initialisinglayer = nullptr;
+  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+
+  if (mode == OPEN_ALPHA_AS_INPUT) {
+    new_image_surfaces(w, h);
+    reset_selection_to_image(w, h);
+    if (gdk_pixbuf_get_has_alpha(loaded))
+      open_alpha_as_input(loaded, tb);
+    else
+      mode = OPEN_DEFAULT;  // nothing to take strokes from: an ordinary open
+  } else if (mode == OPEN_AS_LAYER) {
+    open_as_layer(loaded, tb);
+  }
+  if (mode == OPEN_DEFAULT) {
+    new_image_surfaces(w, h);
+    open_default(loaded, tb);
+  }
+  return TRUE;
+}
+
+void update_preview_cb(GtkFileChooser* chooser, gpointer preview) {
+  gchar* filename = gtk_file_chooser_get_preview_filename(chooser);
+  GdkPixbuf* pixbuf =
+      filename != nullptr ? gdk_pixbuf_new_from_file_at_size(filename, 128, 128, nullptr) : nullptr;
+  gtk_image_set_from_pixbuf(GTK_IMAGE(preview), pixbuf);
+  if (pixbuf != nullptr) g_object_unref(pixbuf);
+  g_free(filename);
+  gtk_file_chooser_set_preview_widget_active(chooser, pixbuf != nullptr);
+}
+
+void on_open_image(GtkWidget*, gpointer tb) {
+  if (refuse_while_calculating()) return;
+  GtkWidget* parent = gtk_widget_get_toplevel(GTK_WIDGET(toolbar_item(GTK_WIDGET(tb), 0)));
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(
+      "Open image", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_OPEN,
+      GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  if (open_folder != nullptr) gtk_file_chooser_set_current_folder(chooser, open_folder);
+
+  GtkWidget* preview = gtk_image_new();
+  gtk_file_chooser_set_preview_widget(chooser, preview);
+  g_signal_connect(chooser, "update-preview", G_CALLBACK(update_preview_cb), preview);
+
+  GtkWidget* box = gtk_hbox_new(FALSE, 5);
+  GtkWidget* radio_default = gtk_radio_button_new_with_label(nullptr, "Default open");
+  GtkWidget* radio_alpha =
+      gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(radio_default), "Open with alpha as input");
+  GtkWidget* radio_layer =
+      gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(radio_default), "Open as layer");
+  for (GtkWidget* radio : {radio_default, radio_alpha, radio_layer})
+    gtk_box_pack_start(GTK_BOX(box), radio, TRUE, FALSE, 0);
+  gtk_widget_show_all(box);
+  gtk_file_chooser_set_extra_widget(chooser, box);
+
+  GtkFileFilter* images = gtk_file_filter_new();
+  gtk_file_filter_set_name(images, "Image Files");
+  gtk_file_filter_add_pixbuf_formats(images);
+  gtk_file_chooser_add_filter(chooser, images);
+  GtkFileFilter* all = gtk_file_filter_new();
+  gtk_file_filter_set_name(all, "All Files *");
+  gtk_file_filter_add_pattern(all, "*");
+  gtk_file_chooser_add_filter(chooser, all);
+
+  if (run_dialog(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    gchar* filename = chooser_filename(chooser);
+    OpenMode mode = OPEN_DEFAULT;
+    if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radio_alpha)))
+      mode = OPEN_ALPHA_AS_INPUT;
+    else if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radio_layer)))
+      mode = OPEN_AS_LAYER;
+    GError* error = nullptr;
+    if (filename != nullptr && !open_image_file(filename, mode, GTK_WIDGET(tb), &error)) {
+      gchar* text = g_strdup_printf("File open error: %s", error->message);
+      error_message_dialog(parent, text);
+      g_free(text);
+      g_error_free(error);
+    }
+    g_free(filename);
+  }
+  replace_string(&open_folder, gtk_file_chooser_get_current_folder(chooser));
+  gtk_widget_destroy(dialog);
+}
+
+void strip_file_extension(gchar* path) {
+  gchar* base = std::strrchr(path, '/');
+  base = base != nullptr ? base + 1 : path;
+  gchar* dot = std::strrchr(base, '.');
+  // A leading dot names a hidden file, not an extension.
+  if (dot != nullptr && dot != base) *dot = '\0';
+}
+
+gchar* png_file_name(const gchar* chosen) {
+  gchar* stem = g_strdup(chosen);
+  strip_file_extension(stem);
+  gchar* name = g_strdup_printf("%s.png", stem);
+  g_free(stem);
+  return name;
+}
+
+namespace {
+
+void report_save_failure(const gchar* message) {
+  gchar* text = g_strdup_printf("File open error: %s", message);
+  update_statusbar(text, STATUS_MESSAGE, status_bar);
+  g_free(text);
+}
+
+}  // namespace
+
+gboolean save_pixbuf_to_file(gchar* file_name, GdkPixbuf* pixbuf) {
+  strip_file_extension(file_name);
+  gchar* name = g_strdup_printf("%s.png", file_name);
+  GError* error = nullptr;
+  gboolean ok = gdk_pixbuf_save(pixbuf, name, "png", &error, nullptr);
+  if (!ok) {
+    report_save_failure(error->message);
+    g_error_free(error);
+  }
+  g_free(name);
+  return ok;
+}
+
+gboolean save_surface_to_file(gchar* file_name, cairo_surface_t* surface) {
+  strip_file_extension(file_name);
+  gchar* name = g_strdup_printf("%s.png", file_name);
+  cairo_surface_flush(surface);
+  cairo_status_t status = cairo_surface_write_to_png(surface, name);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    gchar* message = g_strdup_printf("%s: %s", name, cairo_status_to_string(status));
+    report_save_failure(message);
+    g_free(message);
+  }
+  g_free(name);
+  return status == CAIRO_STATUS_SUCCESS;
+}
+
+namespace {
+
+enum { RESPONSE_SAVE_IMAGE = 2 };
+
+// Asks before replacing target; TRUE when the user agrees.
+bool confirm_replace(GtkWidget* parent, const gchar* target) {
+  gchar* base = g_path_get_basename(target);
+  GtkWidget* ask = gtk_message_dialog_new(
+      GTK_WINDOW(parent), static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
+      "A file named \"%s\" already exists.  Do you want to replace it?", base);
+  gtk_window_set_title(GTK_WINDOW(ask), "Replace file");
+  gtk_dialog_add_buttons(GTK_DIALOG(ask), GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, "_Replace",
+                         GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(ask), GTK_RESPONSE_ACCEPT);
+  gint answer = run_dialog(GTK_DIALOG(ask));
+  gtk_widget_destroy(ask);
+  g_free(base);
+  return answer == GTK_RESPONSE_ACCEPT;
+}
+
+// Presets the name field with a remembered path (folder and name, extension already cut).
+void preset_name(GtkFileChooser* chooser, const gchar* path) {
+  if (path == nullptr) return;
+  gchar* dir = g_path_get_dirname(path);
+  gchar* base = g_path_get_basename(path);
+  gtk_file_chooser_set_current_folder(chooser, dir);
+  gtk_file_chooser_set_current_name(chooser, base);
+  g_free(dir);
+  g_free(base);
+}
+
+}  // namespace
+
+void on_save_as(GtkWidget*, gpointer window) {
+  GtkWidget* parent = gtk_widget_get_toplevel(GTK_WIDGET(window));
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(
+      "Save File", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_SAVE, GTK_STOCK_CANCEL,
+      GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  if (save_folder != nullptr) gtk_file_chooser_set_current_folder(chooser, save_folder);
+
+  GtkWidget* preview = gtk_image_new();
+  gtk_file_chooser_set_preview_widget(chooser, preview);
+  g_signal_connect(chooser, "update-preview", G_CALLBACK(update_preview_cb), preview);
+
+  bool edit = in_edit_mode != 0;
+  if (edit) {
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "Save image", RESPONSE_SAVE_IMAGE);
+    gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), RESPONSE_SAVE_IMAGE,
+                                            GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CANCEL, -1);
+    preset_name(chooser, layer_name);
+  } else {
+    preset_name(chooser, image_name);
+  }
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+  // The file written is NAME.png, which need not be the name chosen: the overwrite question is
+  // asked below about the file actually written.
+  gtk_file_chooser_set_do_overwrite_confirmation(chooser, FALSE);
+
+  GtkFileFilter* png = gtk_file_filter_new();
+  gtk_file_filter_set_name(png, "PNG Files");
+  gtk_file_filter_add_pattern(png, "*.png");
+  gtk_file_chooser_add_filter(chooser, png);
+  GtkFileFilter* all = gtk_file_filter_new();
+  gtk_file_filter_set_name(all, "All Files");
+  gtk_file_filter_add_pattern(all, "*.*");
+  gtk_file_chooser_add_filter(chooser, all);
+
+  for (;;) {
+    gint response = run_dialog(GTK_DIALOG(dialog));
+    if (response != GTK_RESPONSE_ACCEPT && !(edit && response == RESPONSE_SAVE_IMAGE)) break;
+    gchar* chosen = chooser_filename(chooser);
+    if (chosen == nullptr) continue;
+    gchar* target = png_file_name(chosen);
+    bool go = !g_file_test(target, G_FILE_TEST_EXISTS) || confirm_replace(dialog, target);
+    g_free(target);
+    if (!go) {
+      g_free(chosen);
+      continue;  // back to the dialog to choose another name
+    }
+    if (edit && response == GTK_RESPONSE_ACCEPT) {
+      replace_string(&layer_name, chosen);
+      save_surface_to_file(layer_name, surf_layer);
+    } else {
+      replace_string(&image_name, chosen);
+      save_pixbuf_to_file(image_name, pixbuf_image);
+    }
+    break;
+  }
+  replace_string(&save_folder, gtk_file_chooser_get_current_folder(chooser));
+  gtk_widget_destroy(dialog);
+}

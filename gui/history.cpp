@@ -1,0 +1,120 @@
+#include "gui/history.h"
+
+#include "gui/gtk_calc.h"
+#include "gui/gtkquillane.h"
+#include "gui/image_source.h"
+
+void clear_drawing() {
+  cairo_t* cr = cairo_create(surf_layer);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  if (initialisinglayer != nullptr) {
+    // Outside the base's extent the layer becomes transparent.
+    cairo_set_source_rgba(cr, 1, 1, 1, 0);
+    cairo_paint(cr);
+    gdk_cairo_set_source_pixbuf(cr, initialisinglayer, 0, 0);
+  } else {
+    cairo_set_source_rgba(cr, 1, 1, 1, 0);
+  }
+  cairo_paint(cr);
+  cairo_destroy(cr);
+
+  cr = cairo_create(win_surf);
+  cairo_scale(cr, scale, scale);
+  set_source_image(cr);
+  cairo_paint(cr);
+  if (initialisinglayer != nullptr) {
+    gdk_cairo_set_source_pixbuf(cr, initialisinglayer, 0, 0);
+    cairo_paint(cr);
+  }
+  cairo_destroy(cr);
+  gtk_widget_queue_draw(drawing_area);
+}
+
+namespace {
+
+// The record's path: a dot for a single point, else one subpath per segment.
+void stroke_path(cairo_t* cr, const double* record, int length) {
+  if (length <= 11) {
+    cairo_move_to(cr, record[8], record[9]);
+    cairo_line_to(cr, record[8], record[9]);
+  }
+  for (int i = 8; i < length - 2; i += 2) {
+    cairo_move_to(cr, record[i], record[i + 1]);
+    cairo_line_to(cr, record[i + 2], record[i + 3]);
+  }
+}
+
+void set_pen(cairo_t* cr, double width) {
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  cairo_set_line_width(cr, width);
+}
+
+}  // namespace
+
+void paint_stroke_array(const double* record) {
+  double r = record[1];
+  bool eraser = record[6] == 0.0;
+  int length = static_cast<int>(record[7]);
+  if (length < 10) return;  // no point at all: nothing to paint
+
+  cairo_t* cr = cairo_create(surf_layer);
+  if (eraser) cairo_set_operator(cr, CAIRO_OPERATOR_DEST_OUT);
+  cairo_set_source_rgb(cr, record[3], record[4], record[5]);
+  set_pen(cr, 2 * r);
+  stroke_path(cr, record, length);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+
+  cr = cairo_create(win_surf);
+  cairo_scale(cr, scale, scale);
+  if (eraser) {
+    set_source_image(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  } else {
+    cairo_set_source_rgb(cr, record[3], record[4], record[5]);
+  }
+  set_pen(cr, 2 * r);
+  stroke_path(cr, record, length);
+  double x1, y1, x2, y2;
+  cairo_path_extents(cr, &x1, &y1, &x2, &y2);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+
+  GtkWidget* top = gtk_widget_get_toplevel(drawing_area);
+  gtk_widget_queue_draw_area(
+      top, static_cast<int>(static_cast<int>(x1 - r) * scale),
+      static_cast<int>(static_cast<int>(y1 - r) * scale + 20),
+      static_cast<int>(static_cast<int>(x2 + 1 + r - (x1 - r)) * scale + 44),
+      static_cast<int>(static_cast<int>(y2 + 1 + r - (y1 - r)) * scale + 44));
+  // The toplevel area is in window coordinates of the main window; the canvas may be
+  // scrolled, so make sure the canvas itself shows the change too.
+  gtk_widget_queue_draw_area(drawing_area, static_cast<int>((x1 - r - 1) * scale),
+                             static_cast<int>((y1 - r - 1) * scale),
+                             static_cast<int>((x2 - x1 + 2 * r + 3) * scale) + 1,
+                             static_cast<int>((y2 - y1 + 2 * r + 3) * scale) + 1);
+}
+
+void undo(GtkWidget*, gpointer) {
+  if (refuse_while_calculating()) return;
+  finished_stroke = 1;  // a drag in progress stops painting until the next press
+  clear_drawing();
+  if (current != nullptr) current = current->prev;
+  if (current == nullptr) return;
+  for (GList* node = history; node != nullptr; node = node->next) {
+    const double* record = static_cast<const double*>(node->data);
+    if (static_cast<int>(record[0]) == 0) paint_stroke_array(record);
+    if (node == current) break;
+  }
+}
+
+void redo(GtkWidget*, gpointer) {
+  if (refuse_while_calculating()) return;
+  finished_stroke = 1;
+  GList* candidate = current != nullptr ? current->next : history;
+  if (candidate == nullptr) return;
+  const double* record = static_cast<const double*>(candidate->data);
+  if (static_cast<int>(record[0]) != 0) return;
+  paint_stroke_array(record);
+  current = candidate;
+}

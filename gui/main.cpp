@@ -1,0 +1,83 @@
+// quillane: the alpha-matting editor.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "gui/gtk_calc.h"
+#include "gui/gtk_file_IO.h"
+#include "gui/gtkquillane.h"
+#include "gui/quillane_opts.h"
+
+namespace {
+
+// QUILLANE_PRINT_LAYOUT=1 prints where the canvas and the toolbar items are on the screen,
+// so that scripts driving the editor with synthetic input know where to click.
+void print_widget(const char* name, int index, GtkWidget* widget) {
+  if (widget->window == nullptr || !GTK_WIDGET_VISIBLE(widget)) return;
+  int ox, oy;
+  gdk_window_get_origin(widget->window, &ox, &oy);
+  if (GTK_WIDGET_NO_WINDOW(widget)) {
+    ox += widget->allocation.x;
+    oy += widget->allocation.y;
+  }
+  std::printf("layout %s %d %d %d %d %d\n", name, index, ox, oy, widget->allocation.width,
+              widget->allocation.height);
+}
+
+gboolean print_layout(gpointer) {
+  print_widget("canvas", 0, drawing_area);
+  int n = gtk_toolbar_get_n_items(GTK_TOOLBAR(toolbar));
+  for (int i = 0; i < n; ++i) print_widget("item", i, GTK_WIDGET(toolbar_item(toolbar, i)));
+  std::printf("layout done\n");
+  std::fflush(stdout);
+  return FALSE;
+}
+
+gboolean open_from_command_line(gpointer path) {
+  GError* error = nullptr;
+  if (!open_image_file(static_cast<const gchar*>(path), OPEN_DEFAULT, toolbar, &error)) {
+    gchar* text = g_strdup_printf("File open error: %s", error->message);
+    g_printerr("quillane: %s\n", text);
+    error_message_dialog(main_window, text);
+    g_free(text);
+    g_error_free(error);
+  }
+  if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr) g_timeout_add(300, print_layout, nullptr);
+  return FALSE;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  gdk_threads_enter();
+  gtk_init(&argc, &argv);
+  if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
+    std::printf("Usage: %s [GTK options] [IMAGE]\n", argv[0]);
+    return argc > 2 ? 2 : 0;
+  }
+
+  quillane_shared_objects_init();
+  gchar* icon_dir = quillane_icon_dir();
+  quillane_create_main_window(icon_dir);
+  g_free(icon_dir);
+
+  if (argc == 2)
+    g_idle_add(open_from_command_line, argv[1]);
+  else if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr)
+    g_timeout_add(300, print_layout, nullptr);
+
+  gtk_main();
+  gdk_threads_leave();
+
+  bool worker_running = calculation_running();
+  quillane_shared_objects_release();
+  if (worker_running) {
+    // The window was closed during a calculation: nothing waits for its result, so end the
+    // process now instead of joining a worker that may run for minutes.
+    std::fflush(stdout);
+    _exit(0);
+  }
+  return 0;
+}

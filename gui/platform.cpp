@@ -1,0 +1,20 @@
+#include "gui/platform.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include <glib.h>
+
+int create_directory(const char* path) {
+  if (mkdir(path, 0777) == 0) return 0;
+  int error = errno;
+  struct stat st;
+  if (error == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  return error;
+}
+
+char* user_application_data_dir() {
+  const char* appdata = g_getenv("APPDATA");
+  if (appdata != nullptr && appdata[0] != '\0') return g_strdup(appdata);
+  return g_strdup(g_get_user_config_dir());
+}

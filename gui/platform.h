@@ -1,0 +1,13 @@
+// The few operating-system services the editor needs, behind names of its own.
+#ifndef QUILLANE_GUI_PLATFORM_H
+#define QUILLANE_GUI_PLATFORM_H
+
+// Creates the folder path (one level). Returns 0 on success or when it already exists,
+// otherwise the system's error number.
+int create_directory(const char* path);
+
+// Folder of the editor's per-user files: $APPDATA when set, else the XDG configuration
+// folder. Newly allocated (g_free).
+char* user_application_data_dir();
+
+#endif

@@ -1,0 +1,108 @@
+#include "gui/quillane_opts.h"
+
+#include "gui/dialog_run.h"
+#include "gui/gtkquillane.h"
+#include "matting/calc_options.h"
+
+void opts_set_default(OptionArgs* record) {
+  CalcOptions defaults;
+  calc_options_default(&defaults);
+  record->levels_num = defaults.levels_num;
+  record->active_levels_num = defaults.active_levels_num;
+  record->window_radius = defaults.window_radius;
+  record->softness = defaults.softness;
+  record->threshold = defaults.threshold;
+}
+
+namespace {
+
+CalcOptions options_of(const OptionArgs* record) {
+  return {record->levels_num, record->active_levels_num, record->softness, record->threshold,
+          record->window_radius};
+}
+
+}  // namespace
+
+void cb_levels_num(GtkAdjustment* levels, GtkAdjustment* steps) {
+  double n = gtk_adjustment_get_value(levels);
+  // Setting the bound first would clamp the value; set both in one go.
+  double value = gtk_adjustment_get_value(steps);
+  if (value > n) value = n;
+  gtk_adjustment_configure(steps, value, gtk_adjustment_get_lower(steps), n,
+                           gtk_adjustment_get_step_increment(steps),
+                           gtk_adjustment_get_page_increment(steps),
+                           gtk_adjustment_get_page_size(steps));
+}
+
+void signal_set_defaults(GtkWidget*, gpointer spin_buttons) {
+  // The list is in record order: levels, steps, softness, threshold, window radius.
+  GSList* list = static_cast<GSList*>(spin_buttons);
+  for (CalcOptionId id : calc_option_reset_order) {
+    GtkSpinButton* spin = GTK_SPIN_BUTTON(g_slist_nth_data(list, id));
+    gtk_spin_button_set_value(spin, calc_option_table[id].default_value);
+  }
+}
+
+void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
+  GtkWidget* parent = drawing_area != nullptr ? gtk_widget_get_toplevel(drawing_area) : nullptr;
+  int bound = levels_bound(record->img_width, record->img_height);
+  GtkWidget* dialog = gtk_dialog_new_with_buttons(
+      "options for calculation", parent != nullptr ? GTK_WINDOW(parent) : nullptr,
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_STOCK_OK, GTK_RESPONSE_OK, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
+  // Enter in any field accepts, as in every other dialog a user meets.
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+
+  CalcOptions current = options_of(record);
+  GtkAdjustment* adjustment[CALC_OPTION_COUNT];
+  for (int id = 0; id < CALC_OPTION_COUNT; ++id) {
+    const CalcOptionSpec& spec = calc_option_table[id];
+    double upper = calc_option_upper(static_cast<CalcOptionId>(id), record->img_width,
+                                     record->img_height, record->levels_num);
+    if (id == OPT_LEVELS) upper = bound;
+    adjustment[id] = GTK_ADJUSTMENT(gtk_adjustment_new(
+        calc_option_get(current, static_cast<CalcOptionId>(id)), spec.lower, upper, spec.step,
+        spec.page, 0));
+  }
+  g_signal_connect(adjustment[OPT_LEVELS], "value_changed", G_CALLBACK(cb_levels_num),
+                   adjustment[OPT_ACTIVE_LEVELS]);
+
+  GtkWidget* content = GTK_DIALOG(dialog)->vbox;
+  GtkWidget* spin[CALC_OPTION_COUNT];
+  for (CalcOptionId id : calc_option_dialog_order) {
+    const CalcOptionSpec& spec = calc_option_table[id];
+    GtkWidget* label = gtk_label_new(spec.label);
+    spin[id] = gtk_spin_button_new(adjustment[id], spec.climb_rate, spec.digits);
+    gtk_entry_set_activates_default(GTK_ENTRY(spin[id]), TRUE);
+    gtk_widget_set_name(spin[id], spec.name);
+    gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
+  }
+  GSList* spin_list = nullptr;
+  for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id) spin_list = g_slist_prepend(spin_list, spin[id]);
+  GtkWidget* reset = gtk_button_new_with_label("Reset to default values");
+  g_signal_connect(reset, "clicked", G_CALLBACK(signal_set_defaults), spin_list);
+  gtk_box_pack_start(GTK_BOX(content), reset, FALSE, FALSE, 0);
+
+  gtk_widget_show_all(dialog);
+  gint response = run_dialog(GTK_DIALOG(dialog));
+  if (response == GTK_RESPONSE_OK) {
+    for (int id = 0; id < CALC_OPTION_COUNT; ++id) {
+      // Commit text typed into a field that still has the focus.
+      gtk_spin_button_update(GTK_SPIN_BUTTON(spin[id]));
+    }
+    CalcOptions chosen = current;
+    for (int id = 0; id < CALC_OPTION_COUNT; ++id)
+      calc_option_set(&chosen, static_cast<CalcOptionId>(id), gtk_adjustment_get_value(adjustment[id]));
+    record->levels_num = chosen.levels_num;
+    record->active_levels_num = chosen.active_levels_num;
+    record->softness = chosen.softness;
+    record->threshold = chosen.threshold;
+    record->window_radius = chosen.window_radius;
+    ok_to_calc = 1;
+  } else if (response == GTK_RESPONSE_CANCEL) {
+    ok_to_calc = 0;
+  }
+  gtk_widget_destroy(dialog);
+  g_slist_free(spin_list);
+}
