@@ -133,6 +133,11 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer) 
   return TRUE;
 }
 
+gboolean button_release_event(GtkWidget*, GdkEventButton* event, gpointer) {
+  if (event->button == 1) finished_stroke = 1;
+  return TRUE;
+}
+
 gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer) {
   int x, y;
   GdkModifierType state;

@@ -15,6 +15,10 @@
 gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer data);
 gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer data);
 
+// A left release ends the stroke in progress, wherever the pointer is (the press grabbed it),
+// so that the next press never continues it. Returns TRUE.
+gboolean button_release_event(GtkWidget* widget, GdkEventButton* event, gpointer data);
+
 // Appends a new stroke record (8 doubles, no points yet) after current, discarding the
 // undone records after current first, and makes it current.
 void manage_glist_mbutton_press();

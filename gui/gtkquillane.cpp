@@ -311,9 +311,12 @@ GtkWidget* quillane_create_main_window(const char* icon_dir) {
   g_signal_connect(drawing_area, "configure_event", G_CALLBACK(configure_event), nullptr);
   g_signal_connect(drawing_area, "motion_notify_event", G_CALLBACK(motion_notify_event), nullptr);
   g_signal_connect(drawing_area, "button_press_event", G_CALLBACK(button_press_event), nullptr);
+  // A release outside the canvas would otherwise leave the stroke open, and the next press
+  // would join it with a straight line.
+  g_signal_connect(drawing_area, "button_release_event", G_CALLBACK(button_release_event), nullptr);
   gtk_widget_set_events(drawing_area, GDK_EXPOSURE_MASK | GDK_POINTER_MOTION_MASK |
                                           GDK_POINTER_MOTION_HINT_MASK | GDK_BUTTON_PRESS_MASK |
-                                          GDK_LEAVE_NOTIFY_MASK);
+                                          GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK);
 
   build_toolbar(toolbar, window, icon_dir);
 
