@@ -35,15 +35,24 @@ gboolean print_layout(gpointer) {
   return FALSE;
 }
 
-gboolean open_from_command_line(gpointer path) {
+// The files named on the command line: an image, and optionally a stroke layer for it.
+char* start_image = nullptr;
+char* start_layer = nullptr;
+
+bool open_or_report(const char* path, OpenMode mode) {
   GError* error = nullptr;
-  if (!open_image_file(static_cast<const gchar*>(path), OPEN_DEFAULT, toolbar, &error)) {
-    gchar* text = g_strdup_printf("File open error: %s", error->message);
-    g_printerr("quillane: %s\n", text);
-    error_message_dialog(main_window, text);
-    g_free(text);
-    g_error_free(error);
-  }
+  if (open_image_file(path, mode, toolbar, &error)) return true;
+  gchar* text = g_strdup_printf("File open error: %s", error->message);
+  g_printerr("quillane: %s\n", text);
+  error_message_dialog(main_window, text);
+  g_free(text);
+  g_error_free(error);
+  return false;
+}
+
+gboolean open_from_command_line(gpointer) {
+  if (open_or_report(start_image, OPEN_DEFAULT) && start_layer != nullptr)
+    open_or_report(start_layer, OPEN_AS_LAYER);
   if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr) g_timeout_add(300, print_layout, nullptr);
   return FALSE;
 }
@@ -53,9 +62,12 @@ gboolean open_from_command_line(gpointer path) {
 int main(int argc, char* argv[]) {
   gdk_threads_enter();
   gtk_init(&argc, &argv);
-  if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
-    std::printf("Usage: %s [GTK options] [IMAGE]\n", argv[0]);
-    return argc > 2 ? 2 : 0;
+  if (argc > 3 || (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
+    std::printf(
+        "Usage: %s [GTK options] [IMAGE [LAYER]]\n"
+        "Opens IMAGE as a new image and LAYER (a stroke layer saved by the editor) over it.\n",
+        argv[0]);
+    return argc > 3 ? 2 : 0;
   }
 
   quillane_shared_objects_init();
@@ -63,8 +75,11 @@ int main(int argc, char* argv[]) {
   quillane_create_main_window(icon_dir);
   g_free(icon_dir);
 
-  if (argc == 2)
-    g_idle_add(open_from_command_line, argv[1]);
+  if (argc >= 2) {
+    start_image = argv[1];
+    start_layer = argc == 3 ? argv[2] : nullptr;
+    g_idle_add(open_from_command_line, nullptr);
+  }
   else if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr)
     g_timeout_add(300, print_layout, nullptr);
 
