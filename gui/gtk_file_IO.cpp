@@ -21,10 +21,25 @@ gchar* open_folder = nullptr;
 gchar* save_folder = nullptr;
 gchar* layer_name = nullptr;
 gchar* image_name = nullptr;
+// The image opened last (Default open or with alpha as input), for the dialogs' first folder
+// and the names they propose before anything was saved.
+gchar* opened_image = nullptr;
 
 void replace_string(gchar** slot, gchar* value) {
   g_free(*slot);
   *slot = value;
+}
+
+// The folder a file dialog starts in: the one it showed last, else the opened image's folder,
+// else the working folder (GTK would otherwise start in "Recently Used").
+void set_first_folder(GtkFileChooser* chooser, const gchar* remembered) {
+  if (remembered != nullptr) {
+    gtk_file_chooser_set_current_folder(chooser, remembered);
+    return;
+  }
+  gchar* dir = opened_image != nullptr ? g_path_get_dirname(opened_image) : g_get_current_dir();
+  gtk_file_chooser_set_current_folder(chooser, dir);
+  g_free(dir);
 }
 
 bool view_mode_active(GtkWidget* tb) {
@@ -178,6 +193,7 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
   }
   GdkPixbuf* loaded = load_oriented(filename, mode != OPEN_AS_LAYER, error);
   if (loaded == nullptr) return FALSE;
+  if (mode != OPEN_AS_LAYER) replace_string(&opened_image, g_strdup(filename));
 
   if (initialisinglayer != nullptr) g_object_unref(initialisinglayer);
   initialisinglayer = nullptr;
@@ -217,7 +233,7 @@ void on_open_image(GtkWidget*, gpointer tb) {
       "Open image", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_OPEN,
       GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-  if (open_folder != nullptr) gtk_file_chooser_set_current_folder(chooser, open_folder);
+  set_first_folder(chooser, open_folder);
 
   GtkWidget* preview = gtk_image_new();
   gtk_file_chooser_set_preview_widget(chooser, preview);
@@ -337,9 +353,19 @@ bool confirm_replace(GtkWidget* parent, const gchar* target) {
   return answer == GTK_RESPONSE_ACCEPT;
 }
 
-// Presets the name field with a remembered path (folder and name, extension already cut).
-void preset_name(GtkFileChooser* chooser, const gchar* path) {
-  if (path == nullptr) return;
+// Presets the name field with a remembered path (folder and name, extension already cut), or,
+// before the first save, with the opened image's name followed by suffix.
+void preset_name(GtkFileChooser* chooser, const gchar* path, const gchar* suffix) {
+  if (path == nullptr) {
+    if (opened_image == nullptr) return;
+    gchar* base = g_path_get_basename(opened_image);
+    strip_file_extension(base);
+    gchar* name = g_strconcat(base, suffix, nullptr);
+    gtk_file_chooser_set_current_name(chooser, name);
+    g_free(name);
+    g_free(base);
+    return;
+  }
   gchar* dir = g_path_get_dirname(path);
   gchar* base = g_path_get_basename(path);
   gtk_file_chooser_set_current_folder(chooser, dir);
@@ -356,7 +382,7 @@ void on_save_as(GtkWidget*, gpointer window) {
       "Save File", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_SAVE, GTK_STOCK_CANCEL,
       GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-  if (save_folder != nullptr) gtk_file_chooser_set_current_folder(chooser, save_folder);
+  set_first_folder(chooser, save_folder);
 
   GtkWidget* preview = gtk_image_new();
   gtk_file_chooser_set_preview_widget(chooser, preview);
@@ -367,9 +393,9 @@ void on_save_as(GtkWidget*, gpointer window) {
     gtk_dialog_add_button(GTK_DIALOG(dialog), "Save image", RESPONSE_SAVE_IMAGE);
     gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), RESPONSE_SAVE_IMAGE,
                                             GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CANCEL, -1);
-    preset_name(chooser, layer_name);
+    preset_name(chooser, layer_name, "_strokes");
   } else {
-    preset_name(chooser, image_name);
+    preset_name(chooser, image_name, "_matte");
   }
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   // The file written is NAME.png, which need not be the name chosen: the overwrite question is
