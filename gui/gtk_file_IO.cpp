@@ -193,7 +193,12 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
   }
   GdkPixbuf* loaded = load_oriented(filename, mode != OPEN_AS_LAYER, error);
   if (loaded == nullptr) return FALSE;
-  if (mode != OPEN_AS_LAYER) replace_string(&opened_image, g_strdup(filename));
+  if (mode != OPEN_AS_LAYER) {
+    gchar* cwd = g_get_current_dir();
+    replace_string(&opened_image, g_path_is_absolute(filename) ? g_strdup(filename)
+                                                               : g_build_filename(cwd, filename, nullptr));
+    g_free(cwd);
+  }
 
   if (initialisinglayer != nullptr) g_object_unref(initialisinglayer);
   initialisinglayer = nullptr;
