@@ -1,0 +1,376 @@
+// The command-line tool, run as a child process on small generated files.
+#include <cairo.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/png_io.h"
+
+namespace {
+
+struct Result {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+size_t line_count(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+class Tool : public testing::Test {
+ protected:
+  static constexpr int W = 48, H = 36;
+
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ =
+        std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/quillane-tool-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    ASSERT_NE(mkdtemp(buf.data()), nullptr);
+    dir_ = buf.data();
+    image_ = path("image.png");
+    layer_ = path("layer.png");
+    write_image(image_, W, H);
+    write_layer(layer_, W, H, [](cairo_t* cr) {
+      paint_grey(cr, 0, 0, 0, 6, H);      // background on the left
+      paint_grey(cr, 1, W - 6, 0, 6, H);  // foreground on the right
+    });
+  }
+
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
+  }
+
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+
+  // Runs the tool with args; stdout and stderr are captured through files.
+  Result run(const std::vector<std::string>& args) const {
+    const std::string out = path(".stdout"), err = path(".stderr");
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fo, 1);
+      dup2(fe, 2);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(QUILLANE_MATTE_PATH));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(QUILLANE_MATTE_PATH, argv.data());
+      _exit(127);
+    }
+    Result r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return r;
+  }
+
+  // A soft disc on a gradient: foreground colours on the right, background on the left.
+  static void write_image(const std::string& file, int w, int h) {
+    PngPixels p;
+    p.width = w;
+    p.height = h;
+    p.channels = 3;
+    p.data.resize(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const double t = static_cast<double>(x) / (w - 1);
+        uint8_t* o = &p.data[(static_cast<size_t>(y) * w + x) * 3];
+        o[0] = static_cast<uint8_t>(30 + 200 * t);
+        o[1] = static_cast<uint8_t>(60 + 120 * t + (y % 3));
+        o[2] = static_cast<uint8_t>(150 - 100 * t + (x % 2));
+      }
+    std::string error;
+    ASSERT_TRUE(png_write(file, p, &error)) << error;
+  }
+
+  // A stroke layer written the editor's way: a cairo ARGB32 surface saved with
+  // cairo_surface_write_to_png.
+  template <typename Paint>
+  static void write_layer(const std::string& file, int w, int h, Paint paint) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    paint(cr);
+    cairo_destroy(cr);
+    ASSERT_EQ(cairo_surface_write_to_png(s, file.c_str()), CAIRO_STATUS_SUCCESS);
+    cairo_surface_destroy(s);
+  }
+
+  static void paint_rgba(cairo_t* cr, double r, double g, double b, double a, int x, int y, int w,
+                         int h) {
+    cairo_set_source_rgba(cr, r, g, b, a);
+    cairo_rectangle(cr, x, y, w, h);
+    cairo_fill(cr);
+  }
+  static void paint_grey(cairo_t* cr, double grey, int x, int y, int w, int h) {
+    paint_rgba(cr, grey, grey, grey, 1.0, x, y, w, h);
+  }
+
+  static PngPixels read_png(const std::string& file, int channels) {
+    PngPixels p;
+    std::string error;
+    EXPECT_TRUE(png_read(file, channels, &p, &error)) << error;
+    return p;
+  }
+
+  // The colour type stored in a PNG file.
+  static int stored_color_type(const std::string& file) {
+    const std::string bytes = read_file(file);
+    return bytes.size() > 25 ? static_cast<unsigned char>(bytes[25]) : -1;  // IHDR colour type
+  }
+
+  // Files in the folder other than the ones a test wrote itself.
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> names;
+    std::string cmd = "ls -A '" + dir_ + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    char line[512];
+    while (p != nullptr && std::fgets(line, sizeof line, p) != nullptr) {
+      std::string name(line);
+      name.pop_back();
+      if (name != "image.png" && name != "layer.png" && name.rfind("in-", 0) != 0)
+        names.push_back(name);
+    }
+    if (p != nullptr) pclose(p);
+    return names;
+  }
+
+  std::string dir_, image_, layer_;
+};
+
+// Sanity of a matte of the standard scene: background strokes 0, foreground 255.
+void expect_scene_matte(const PngPixels& p, int channel) {
+  for (int y = 0; y < p.height; ++y) {
+    EXPECT_LE(p.data[(static_cast<size_t>(y) * p.width + 1) * p.channels + channel], 2) << y;
+    EXPECT_GE(p.data[(static_cast<size_t>(y) * p.width + p.width - 2) * p.channels + channel], 253)
+        << y;
+  }
+}
+
+TEST_F(Tool, WritesTheImageWithTheMatteAsAlpha) {
+  const std::string out = path("out.png");
+  Result r = run({image_, layer_, out});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "\a");  // the engine's bell; one level, no trace line
+  ASSERT_TRUE(exists(out));
+  EXPECT_EQ(stored_color_type(out), 6);  // RGBA
+  PngPixels got = read_png(out, 4), in = read_png(image_, 3);
+  ASSERT_EQ(got.width, W);
+  ASSERT_EQ(got.height, H);
+  for (size_t i = 0; i < static_cast<size_t>(W) * H; ++i)
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(got.data[i * 4 + c], in.data[i * 3 + c]);
+  expect_scene_matte(got, 3);
+  EXPECT_TRUE(leftovers() == std::vector<std::string>{"out.png"});
+}
+
+TEST_F(Tool, AlphaOnlyWritesAGreyMatteEqualToTheAlphaChannel) {
+  Result a = run({"--alpha-only", image_, layer_, path("a.png")});
+  Result b = run({"--quiet", image_, layer_, path("b.png")});
+  ASSERT_EQ(a.exit_code, 0) << a.err;
+  ASSERT_EQ(b.exit_code, 0) << b.err;
+  EXPECT_EQ(b.out, "");                            // --quiet silences standard output
+  EXPECT_EQ(stored_color_type(path("a.png")), 0);  // 8-bit grey
+  PngPixels grey = read_png(path("a.png"), 1), rgba = read_png(path("b.png"), 4);
+  for (size_t i = 0; i < static_cast<size_t>(W) * H; ++i)
+    ASSERT_EQ(grey.data[i], rgba.data[i * 4 + 3]) << i;
+  expect_scene_matte(grey, 0);
+}
+
+TEST_F(Tool, RegionLeavesAlphaZeroOutside) {
+  // Region x 4..43, y 5..30; strokes inside it at both ends.
+  Result r = run({"--alpha-only", "--region", "4,5,40,26", image_, layer_, path("r.png")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  PngPixels p = read_png(path("r.png"), 1);
+  int inside_fg = 0;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const bool inside = x >= 4 && x < 44 && y >= 5 && y < 31;
+      const int a = p.data[static_cast<size_t>(y) * W + x];
+      if (!inside) {
+        ASSERT_EQ(a, 0) << x << "," << y;
+      }
+      if (inside && x >= W - 6) inside_fg += a >= 253;
+    }
+  EXPECT_EQ(inside_fg, 2 * 26);  // the foreground stroke columns 42, 43 inside the region
+  // A region reaching past the image is cut at its edges, as in the editor: here to the
+  // whole image.
+  Result cut = run({"--alpha-only", "--region", "-3,-2,100,100", image_, layer_, path("c.png")});
+  Result whole = run({"--alpha-only", image_, layer_, path("w.png")});
+  ASSERT_EQ(cut.exit_code, 0) << cut.err;
+  ASSERT_EQ(whole.exit_code, 0) << whole.err;
+  EXPECT_EQ(read_png(path("c.png"), 1).data, read_png(path("w.png"), 1).data);
+}
+
+TEST_F(Tool, TrimapAndLevelOptions) {
+  PngPixels tri;
+  tri.width = W;
+  tri.height = H;
+  tri.channels = 1;
+  tri.data.assign(static_cast<size_t>(W) * H, 128);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      if (x < 6) tri.data[static_cast<size_t>(y) * W + x] = 0;
+      if (x >= W - 6) tri.data[static_cast<size_t>(y) * W + x] = 255;
+    }
+  std::string error;
+  ASSERT_TRUE(png_write(path("in-trimap.png"), tri, &error)) << error;
+  Result t = run({"--trimap", "--alpha-only", image_, path("in-trimap.png"), path("t.png")});
+  Result l = run({"--alpha-only", image_, layer_, path("l.png")});
+  ASSERT_EQ(t.exit_code, 0) << t.err;
+  ASSERT_EQ(l.exit_code, 0) << l.err;
+  // The trimap says what the layer says: the same constraints, the same matte.
+  EXPECT_EQ(read_png(path("t.png"), 1).data, read_png(path("l.png"), 1).data);
+
+  Result c2f = run({"--levels", "2", "--active", "2", "--threshold", "0.05", "--softness", "1e-6",
+                    "--radius", "1", image_, layer_, path("c2f.png")});
+  ASSERT_EQ(c2f.exit_code, 0) << c2f.err;
+  EXPECT_EQ(c2f.out, "levels_num 2 Active_levels_num 2\n\a");
+}
+
+TEST_F(Tool, LayerConvention) {
+  // An opaque mid-grey stroke is an alternate transparency of about 128/255; a translucent
+  // white stroke is unpainted; opaque black alone has no partner.
+  write_layer(path("in-grey.png"), W, H, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 6, H);
+    paint_grey(cr, 128 / 255.0, W - 6, 0, 6, H);
+    paint_rgba(cr, 1, 1, 1, 0.5, 20, 0, 6, H);
+  });
+  Result g = run({"--alpha-only", image_, path("in-grey.png"), path("g.png")});
+  ASSERT_EQ(g.exit_code, 0) << g.err;
+  PngPixels p = read_png(path("g.png"), 1);
+  EXPECT_NEAR(p.data[static_cast<size_t>(H / 2) * W + W - 2], 128, 2);
+
+  write_layer(path("in-translucent.png"), W, H, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 6, H);
+    paint_rgba(cr, 1, 1, 1, 254 / 255.0, W - 6, 0, 6, H);
+  });
+  Result t = run({image_, path("in-translucent.png"), path("t.png")});
+  EXPECT_EQ(t.exit_code, 1);
+  EXPECT_NE(t.err.find("no foreground"), std::string::npos) << t.err;
+}
+
+// Every bad input: a non-zero exit, exactly one line on stderr, no output file.
+TEST_F(Tool, BadInputFailsCleanly) {
+  write_layer(path("in-black.png"), W, H, [](cairo_t* cr) { paint_grey(cr, 0, 0, 0, 6, H); });
+  write_layer(path("in-white.png"), W, H, [](cairo_t* cr) { paint_grey(cr, 1, 0, 0, 6, H); });
+  write_layer(path("in-empty.png"), W, H, [](cairo_t*) {});
+  write_layer(path("in-small.png"), W - 1, H, [](cairo_t* cr) { paint_grey(cr, 1, 0, 0, 6, H); });
+  {
+    std::ofstream f(path("in-garbage.png"), std::ios::binary);
+    f << "this is not an image";
+  }
+  {
+    const std::string bytes = read_file(image_);
+    std::ofstream f(path("in-truncated.png"), std::ios::binary);
+    f << bytes.substr(0, bytes.size() / 2);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* says;
+  };
+  const std::string I = image_, L = layer_, O = path("out.png");
+  const std::vector<Case> cases = {
+      {{path("missing.png"), L, O}, 1, "cannot read image"},
+      {{path("in-garbage.png"), L, O}, 1, "cannot read image"},
+      {{path("in-truncated.png"), L, O}, 1, "cannot read image"},
+      {{I, path("in-garbage.png"), O}, 1, "cannot read strokes"},
+      {{"--trimap", I, path("missing.png"), O}, 1, "cannot read trimap"},
+      {{I, path("in-small.png"), O}, 1, "47x36 but the image is 48x36"},
+      {{I, path("in-black.png"), O}, 1, "no foreground"},
+      {{I, path("in-white.png"), O}, 1, "no background"},
+      {{I, path("in-empty.png"), O}, 1, "no strokes"},
+      {{"--levels", "0", I, L, O}, 2, "--levels 0"},
+      {{"--levels", "4", I, L, O}, 2, "--levels 4 is out of range 1..3 for a 48x36 image"},
+      {{"--levels", "2", "--active", "3", I, L, O}, 2, "--active 3"},
+      {{"--active", "2", I, L, O}, 2, "--active 2"},
+      {{"--softness", "1e-8", I, L, O}, 2, "--softness"},
+      {{"--softness", "2e-5", I, L, O}, 2, "--softness"},
+      {{"--threshold", "-0.1", I, L, O}, 2, "--threshold"},
+      {{"--threshold", "0.6", I, L, O}, 2, "--threshold"},
+      {{"--radius", "0", I, L, O}, 2, "--radius"},
+      {{"--radius", "6", I, L, O}, 2, "--radius"},
+      {{"--radius", "1.5", I, L, O}, 2, "--radius"},
+      {{"--levels", "two", I, L, O}, 2, "--levels"},
+      {{"--levels", I, L, O}, 2, "--levels"},
+      {{"--region", "48,0,5,5", I, L, O}, 2, "outside the 48x36 image"},
+      {{"--region", "0,0,0,5", I, L, O}, 2, "--region"},
+      {{"--region", "1,2,3", I, L, O}, 2, "--region"},
+      {{"--region", "0,0,4,36", I, L, O}, 1, "no foreground"},
+      {{"--frobnicate", I, L, O}, 2, "unknown option"},
+      {{I, L, O, path("extra.png")}, 2, "expected IMAGE STROKES OUTPUT"},
+      {{I, O}, 2, "expected IMAGE STROKES OUTPUT"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    Result r = run(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << joined << "\n" << r.err;
+    EXPECT_EQ(line_count(r.err), 1u) << joined << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << joined << "\n" << r.err;
+    EXPECT_FALSE(exists(O)) << joined;
+    EXPECT_TRUE(leftovers().empty()) << joined;
+  }
+}
+
+TEST_F(Tool, FailureKeepsAnExistingOutput) {
+  {
+    std::ofstream f(path("in-old.png"), std::ios::binary);
+    f << "previous result";
+  }
+  write_layer(path("in-black.png"), W, H, [](cairo_t* cr) { paint_grey(cr, 0, 0, 0, 6, H); });
+  Result r = run({image_, path("in-black.png"), path("in-old.png")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(read_file(path("in-old.png")), "previous result");
+  Result w = run({image_, layer_, path("no-such-folder/out.png")});
+  EXPECT_EQ(w.exit_code, 1);
+  EXPECT_EQ(line_count(w.err), 1u) << w.err;
+}
+
+TEST_F(Tool, HelpAndVersion) {
+  Result h = run({"--help"});
+  EXPECT_EQ(h.exit_code, 0);
+  EXPECT_EQ(h.out.rfind("Usage: quillane-matte [OPTIONS] IMAGE STROKES OUTPUT\n", 0), 0u);
+  for (const char* option : {"--levels", "--active", "--softness", "--threshold", "--radius",
+                             "--region", "--trimap", "--alpha-only", "--quiet", "Exit status"})
+    EXPECT_NE(h.out.find(option), std::string::npos) << option;
+  EXPECT_NE(h.out.find("(1e-07; 1e-07 to 1e-05)"), std::string::npos);  // from the option table
+  Result v = run({"--version"});
+  EXPECT_EQ(v.exit_code, 0);
+  EXPECT_EQ(v.out, "quillane-matte 0.10.4\n");
+  EXPECT_EQ(v.err, "");
+}
+
+}  // namespace
