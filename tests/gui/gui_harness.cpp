@@ -178,6 +178,24 @@ GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& p
   return found;
 }
 
+void destroy_main_window() {
+  if (main_window == nullptr) return;
+  // Closing the window outside gtk_main(): keep its handler from quitting a loop that
+  // does not run.
+  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
+  gtk_widget_destroy(main_window);
+  main_window = nullptr;
+}
+
+void rebuild_main_window() {
+  destroy_main_window();
+  settle();
+  gchar* icons = quillane_icon_dir();
+  quillane_create_main_window(icons);
+  g_free(icons);
+  settle(50);
+}
+
 void EditorTest::SetUp() {
   if (!gui_available()) GTEST_SKIP() << "no X display: GUI test skipped (run under xvfb-run)";
   dir_ = fresh_dir("editor");
@@ -191,13 +209,7 @@ void EditorTest::SetUp() {
 
 void EditorTest::TearDown() {
   if (!created_) return;
-  if (main_window != nullptr) {
-    // Closing the window outside gtk_main(): keep its handler from quitting a loop that
-    // does not run.
-    g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
-    gtk_widget_destroy(main_window);
-    main_window = nullptr;
-  }
+  destroy_main_window();
   settle();
   quillane_shared_objects_release();
 }

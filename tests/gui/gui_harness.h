@@ -67,6 +67,14 @@ class DialogAnswer {
 // Finds a descendant widget of `root` for which pred returns true (depth first), or null.
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred);
 
+// Destroys the main window as the program's end would, but without the delete handler
+// (nothing is saved) and without quitting a main loop. main_window becomes null.
+void destroy_main_window();
+
+// Destroys the main window (if any) and builds it again from the current environment
+// (ICON_DIR, APPDATA, ...) on the same shared objects, then settles.
+void rebuild_main_window();
+
 // Fixture: a fresh editor (shared objects + main window) per test; skipped without display.
 class EditorTest : public ::testing::Test {
  protected:
