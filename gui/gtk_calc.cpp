@@ -21,6 +21,7 @@ int ok_to_calc = 1;
 namespace {
 
 bool calc_running = false;
+gint64 last_refusal = 0;  // monotonic time of the last refusal message
 
 GThread* create_joinable_thread(GThreadFunc func, gpointer data, GError** error) {
   return g_thread_try_new("matte", func, data, error);
@@ -46,8 +47,13 @@ GThread* (*calc_thread_create)(GThreadFunc, gpointer, GError**) = create_joinabl
 
 bool calculation_running() { return calc_running; }
 
+bool refusal_recently_shown() {
+  return last_refusal != 0 && g_get_monotonic_time() - last_refusal < 3 * G_USEC_PER_SEC;
+}
+
 bool refuse_while_calculating() {
   if (!calc_running) return false;
+  last_refusal = g_get_monotonic_time();
   update_statusbar("Calculating: wait for the matte before changing strokes, region or image.",
                    STATUS_MESSAGE, status_bar);
   return true;

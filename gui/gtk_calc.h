@@ -72,6 +72,10 @@ bool calculation_running();
 // must then not go on. Returns false otherwise.
 bool refuse_while_calculating();
 
+// True for a few seconds after a refusal, so that the pointer readout does not cover the
+// message at once.
+bool refusal_recently_shown();
+
 // Starts the worker thread; replaceable so that tests can make the start fail.
 extern GThread* (*calc_thread_create)(GThreadFunc func, gpointer data, GError** error);
 

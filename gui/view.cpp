@@ -1,6 +1,7 @@
 #include "gui/view.h"
 
 #include "gui/brush.h"
+#include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
 #include "gui/modes.h"
 #include "gui/pixel_access.h"
@@ -111,6 +112,7 @@ void update_statusbar(const gchar* text, guint context_id, GtkWidget* bar) {
 }
 
 void update_pointer_readout(int x, int y) {
+  if (refusal_recently_shown()) return;
   guchar r = 0, g = 0, b = 0, a = 0;
   if (x < cairo_image_surface_get_width(win_surf) && y < cairo_image_surface_get_height(win_surf)) {
     cairo_surface_flush(win_surf);
