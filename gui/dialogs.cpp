@@ -3,6 +3,7 @@
 #include "gui/dialog_run.h"
 #include "gui/gtkquillane.h"
 #include "gui/quillane_opts.h"
+#include "icons/logo_mark.h"
 
 void error_message_dialog(GtkWidget* widget, const gchar* text) {
   GtkWidget* label = gtk_label_new(text);
@@ -24,28 +25,7 @@ double logo_scale(int width, int height) {
   return by_width < by_height ? by_width : by_height;
 }
 
-void do_drawing(cairo_t* cr, GtkWidget*) {
-  // A quill over an arc: the mark, in rust, with a grey echo.
-  const double rust[3] = {0.69, 0.19, 0.0};
-  const double grey[3] = {0.6, 0.6, 0.6};
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-
-  cairo_set_source_rgb(cr, rust[0], rust[1], rust[2]);
-  cairo_set_line_width(cr, 4.5);
-  cairo_arc(cr, 13.5, 13.5, 9.0, M_PI * 0.75, M_PI * 2.25);
-  cairo_stroke(cr);
-  cairo_move_to(cr, 8.0, 22.0);
-  cairo_line_to(cr, 21.0, 5.0);
-  cairo_stroke(cr);
-
-  cairo_set_source_rgb(cr, grey[0], grey[1], grey[2]);
-  cairo_set_line_width(cr, 3.0);
-  cairo_arc(cr, 13.5, 13.5, 4.0, M_PI * 1.25, M_PI * 1.75);
-  cairo_stroke(cr);
-  cairo_move_to(cr, 21.0, 5.0);
-  cairo_line_to(cr, 25.0, 2.0);
-  cairo_stroke(cr);
-}
+void do_drawing(cairo_t* cr, GtkWidget*) { draw_logo_mark(cr); }
 
 namespace {
 

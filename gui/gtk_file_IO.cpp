@@ -42,6 +42,20 @@ void set_first_folder(GtkFileChooser* chooser, const gchar* remembered) {
   g_free(dir);
 }
 
+// A thumbnail of the file under the cursor, as both file dialogs show it.
+void add_preview(GtkFileChooser* chooser) {
+  GtkWidget* preview = gtk_image_new();
+  gtk_file_chooser_set_preview_widget(chooser, preview);
+  g_signal_connect(chooser, "update-preview", G_CALLBACK(update_preview_cb), preview);
+}
+
+void add_filter(GtkFileChooser* chooser, const gchar* name, const gchar* pattern) {
+  GtkFileFilter* filter = gtk_file_filter_new();
+  gtk_file_filter_set_name(filter, name);
+  gtk_file_filter_add_pattern(filter, pattern);
+  gtk_file_chooser_add_filter(chooser, filter);
+}
+
 bool view_mode_active(GtkWidget* tb) {
   return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(tb, 0)));
 }
@@ -240,9 +254,7 @@ void on_open_image(GtkWidget*, gpointer tb) {
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   set_first_folder(chooser, open_folder);
 
-  GtkWidget* preview = gtk_image_new();
-  gtk_file_chooser_set_preview_widget(chooser, preview);
-  g_signal_connect(chooser, "update-preview", G_CALLBACK(update_preview_cb), preview);
+  add_preview(chooser);
 
   GtkWidget* box = gtk_hbox_new(FALSE, 5);
   GtkWidget* radio_default = gtk_radio_button_new_with_label(nullptr, "Default open");
@@ -259,10 +271,7 @@ void on_open_image(GtkWidget*, gpointer tb) {
   gtk_file_filter_set_name(images, "Image Files");
   gtk_file_filter_add_pixbuf_formats(images);
   gtk_file_chooser_add_filter(chooser, images);
-  GtkFileFilter* all = gtk_file_filter_new();
-  gtk_file_filter_set_name(all, "All Files *");
-  gtk_file_filter_add_pattern(all, "*");
-  gtk_file_chooser_add_filter(chooser, all);
+  add_filter(chooser, "All Files *", "*");
 
   if (run_dialog(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
     gchar* filename = chooser_filename(chooser);
@@ -389,9 +398,7 @@ void on_save_as(GtkWidget*, gpointer window) {
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   set_first_folder(chooser, save_folder);
 
-  GtkWidget* preview = gtk_image_new();
-  gtk_file_chooser_set_preview_widget(chooser, preview);
-  g_signal_connect(chooser, "update-preview", G_CALLBACK(update_preview_cb), preview);
+  add_preview(chooser);
 
   bool edit = in_edit_mode != 0;
   if (edit) {
@@ -407,14 +414,8 @@ void on_save_as(GtkWidget*, gpointer window) {
   // asked below about the file actually written.
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, FALSE);
 
-  GtkFileFilter* png = gtk_file_filter_new();
-  gtk_file_filter_set_name(png, "PNG Files");
-  gtk_file_filter_add_pattern(png, "*.png");
-  gtk_file_chooser_add_filter(chooser, png);
-  GtkFileFilter* all = gtk_file_filter_new();
-  gtk_file_filter_set_name(all, "All Files");
-  gtk_file_filter_add_pattern(all, "*.*");
-  gtk_file_chooser_add_filter(chooser, all);
+  add_filter(chooser, "PNG Files", "*.png");
+  add_filter(chooser, "All Files", "*.*");
 
   for (;;) {
     gint response = run_dialog(GTK_DIALOG(dialog));

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "icons/logo_mark.h"
+
 namespace {
 
 using Painter = void (*)(cairo_t*, int, int);
@@ -106,18 +108,7 @@ void paint_app(cairo_t* cr, int w, int h) {
   double s = w / 28.0;
   cairo_scale(cr, s, s);
   cairo_translate(cr, 0.5, 0.5);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_source_rgb(cr, 0.69, 0.19, 0.0);
-  cairo_set_line_width(cr, 4.5);
-  cairo_arc(cr, 13.5, 13.5, 9.0, M_PI * 0.75, M_PI * 2.25);
-  cairo_stroke(cr);
-  cairo_move_to(cr, 8.0, 22.0);
-  cairo_line_to(cr, 21.0, 5.0);
-  cairo_stroke(cr);
-  cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-  cairo_set_line_width(cr, 3.0);
-  cairo_arc(cr, 13.5, 13.5, 4.0, M_PI * 1.25, M_PI * 1.75);
-  cairo_stroke(cr);
+  draw_logo_mark(cr);
   (void)h;
 }
 
