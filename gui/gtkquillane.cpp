@@ -169,7 +169,10 @@ void append_item(GtkWidget* tb, GtkToolItem* item) {
 GtkWidget* menu_item(GtkWidget* menu, const gchar* stock, GtkAccelGroup* group, guint key,
                      GCallback handler, gpointer data, bool with_group) {
   GtkWidget* item = gtk_image_menu_item_new_from_stock(stock, with_group ? group : nullptr);
-  if (!with_group && key != 0)
+  // The group gives an item only its stock accelerator, and GTK 2's "gtk-undo" has none.
+  GtkStockItem info;
+  bool stock_key = with_group && gtk_stock_lookup(stock, &info) && info.keyval != 0;
+  if (!stock_key && key != 0)
     gtk_widget_add_accelerator(item, "activate", group, key, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   g_signal_connect(item, "activate", handler, data);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
