@@ -51,18 +51,25 @@ struct WindowStorage {
 };
 
 // Adds the window entries (list[b] + 1, A[a][b]), b = a .. N-1, into row p = list[a] + 1 of
-// M, keeping the row strictly ascending with its diagonal first. The row is merged in place
-// from the back after growing it, reading the container's fields directly: going through
-// the per-element operations here dominated the run time. Returns false when the row could
-// not be grown (the error is recorded in the register, as the container would).
-bool merge_window_row(QMatrix* M, const size_t* list, const double* A, int N, int a) {
+// M, keeping the row strictly ascending with its diagonal first. The container's fields are
+// used directly: going through the per-element operations dominated the run time. A row is
+// allocated once, with room for every column it can ever hold (capacity), and then merged in
+// place from the back, so rows are never reallocated. Returns false when memory ran out (the
+// error is recorded in the register, as the container would).
+bool merge_window_row(QMatrix* M, const size_t* list, const double* A, int N, int a,
+                      size_t capacity) {
   const size_t p = list[a] + 1;
   const double* affinity = A + static_cast<size_t>(a) * N;
   const size_t len = M->Len[p];
   if (len == 0) {
-    Q_SetLen(M, p, static_cast<size_t>(N - a));
-    if (LASResult() != LASOK) return false;
-    ElType* row = M->El[p];
+    ElType* row = static_cast<ElType*>(std::malloc(capacity * sizeof(ElType)));
+    if (row == nullptr) {
+      LASError(LASMemAllocErr, "getLaplacian1", M->Name);
+      return false;
+    }
+    std::free(M->El[p]);
+    M->El[p] = row;
+    M->Len[p] = static_cast<size_t>(N - a);
     for (int b = a; b < N; ++b) {
       row[b - a].Pos = list[b] + 1;
       row[b - a].Val = affinity[b];
@@ -84,16 +91,8 @@ bool merge_window_row(QMatrix* M, const size_t* list, const double* A, int N, in
   }
   merged += (len - i) + static_cast<size_t>(N - j);
 
-  if (merged != len) {
-    ElType* grown = static_cast<ElType*>(std::realloc(row, merged * sizeof(ElType)));
-    if (grown == nullptr) {
-      LASError(LASMemAllocErr, "getLaplacian1", M->Name);
-      return false;
-    }
-    row = grown;
-    M->El[p] = row;
-    M->Len[p] = merged;
-  }
+  if (merged > capacity) die("something is askew!!\n", -1);  // a column outside the reach
+  M->Len[p] = merged;
   // Pass two: merge from the highest column down; the write position never falls below the
   // read position of the old entries, so nothing is overwritten before it is read, and the
   // old entries below the last window column are already in place.
@@ -147,8 +146,11 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
   double** known = imerode(mask, width, height, r);
   bool ok = LASResult() == LASOK;
 
-  // Window pass: accumulate W over every window that has a free pixel.
+  // Window pass: accumulate W over every window that has a free pixel. A row p can hold the
+  // columns q >= p of pixels within 2r columns to the right and 2r rows up or down: its own
+  // column from the diagonal down (2r + 1) and 2r further columns of 4r + 1.
   WindowStorage s(N, c);
+  const size_t capacity = static_cast<size_t>(2 * r + 1) + static_cast<size_t>(2 * r) * (4 * r + 1);
   for (int x = r; ok && x < width - r; ++x)
     for (int y = r; ok && y < height - r; ++y) {
       if (known[y][x] != 0.0) continue;
@@ -187,7 +189,7 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
       Multiply_Matrix_with_Transpose(s.A, s.T, N, c, s.I, N);
       for (int k = 0; k < N * N; ++k) s.A[k] = (1.0 + s.A[k]) / N;
 
-      for (int a = 0; ok && a < N; ++a) ok = merge_window_row(&L, s.list, s.A, N, a);
+      for (int a = 0; ok && a < N; ++a) ok = merge_window_row(&L, s.list, s.A, N, a, capacity);
     }
 
   // Diagonal pass: L = D - W. Offsets of every pixel within 2r columns and 2r rows, i.e. of
