@@ -199,6 +199,16 @@ inline bool wait_for_calculation(int seconds = 120) {
   return true;
 }
 
+// Presses Calculate, accepts the options dialog and waits for the result; false when the
+// dialog did not come or the result did not arrive in time. Other dialogs fail the test.
+inline bool calculate_and_wait() {
+  DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+  g_signal_emit_by_name(toolbar_item(toolbar, 4), "clicked");
+  bool delivered = wait_for_calculation();
+  EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
+  return script.finished() && delivered;
+}
+
 // The whole stroke layer as words, for exact comparisons.
 inline std::vector<guint32> layer_snapshot() {
   cairo_surface_flush(surf_layer);
