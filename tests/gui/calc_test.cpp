@@ -1,0 +1,465 @@
+// The Calculate command: when it runs and when not, the options dialog, the worker thread,
+// the delivery of the matte, solver messages, and what is refused while a worker runs.
+#include <string>
+#include <vector>
+
+#include "gui/gtk_calc.h"
+#include "gui/gtk_file_IO.h"
+#include "gui/gtkquillane.h"
+#include "gui/history.h"
+#include "gui/view.h"
+#include "tests/gui/dialog_script.h"
+#include "tests/gui/gui_harness.h"
+
+namespace {
+
+const int W = 40, H = 30;
+
+// Dark on the left, bright on the right, with a little texture so that the colour model of
+// every window is well posed.
+guint32 halves(int x, int y) {
+  guint32 v = x < W / 2 ? 30u + (x + y) % 4 : 220u + (x + y) % 4;
+  return 0xff000000u | (v << 16) | (v << 8) | v;
+}
+
+void click(int item) {
+  g_signal_emit_by_name(toolbar_item(toolbar, item), "clicked");
+}
+
+void set_alternate_colour(guint16 v) {
+  GtkWidget* button = gtk_bin_get_child(GTK_BIN(toolbar_item(toolbar, 8)));
+  GdkColor c = {0, v, v, v};
+  gtk_color_button_set_color(GTK_COLOR_BUTTON(button), &c);
+  g_signal_emit_by_name(button, "color-set");
+}
+
+void set_view_mode(bool on) {
+  gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), on);
+  settle();
+}
+
+bool toggle_active() {
+  return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)));
+}
+
+guint32 matte(int x, int y) {
+  return pixbuf_pixel(pixbuf_alpha, x, y) >> 24;
+}
+
+// A worker that waits until the test lets it go.
+struct HeldWorker {
+  GMutex mutex;
+  GCond cond;
+  bool released = false;
+  GThreadFunc func = nullptr;
+  gpointer data = nullptr;
+} held;
+
+gpointer held_main(gpointer) {
+  g_mutex_lock(&held.mutex);
+  while (!held.released) g_cond_wait(&held.cond, &held.mutex);
+  g_mutex_unlock(&held.mutex);
+  return held.func(held.data);
+}
+
+GThread* held_create(GThreadFunc func, gpointer data, GError** error) {
+  held.func = func;
+  held.data = data;
+  return g_thread_try_new("held-matte", held_main, nullptr, error);
+}
+
+void release_worker() {
+  g_mutex_lock(&held.mutex);
+  held.released = true;
+  g_cond_broadcast(&held.cond);
+  g_mutex_unlock(&held.mutex);
+}
+
+GThread* failing_create(GThreadFunc, gpointer, GError** error) {
+  g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no thread could be started");
+  return nullptr;
+}
+
+class CalcTest : public EditorTest {
+ protected:
+  void SetUp() override {
+    EditorTest::SetUp();
+    if (IsSkipped()) return;
+    saved_create_ = calc_thread_create;
+    held.released = false;
+    open(write_image(dir_, "halves.png", W, H, false, halves));
+    gtk_adjustment_set_value(brush_adjustment, 3);
+  }
+  void TearDown() override {
+    if (gui_available()) {
+      // Never leave a worker behind for the next test.
+      release_worker();
+      EXPECT_TRUE(wait_for_calculation());
+      calc_thread_create = saved_create_;
+    }
+    EditorTest::TearDown();
+  }
+
+  void white_stroke(int x) {
+    click(5);
+    drag(x, 6, x, 24);
+  }
+  void black_stroke(int x) {
+    click(6);
+    drag(x, 6, x, 24);
+  }
+
+  // Presses Calculate expecting no dialog at all; returns false if one came.
+  bool calculate_without_dialog() {
+    DialogScript none({}, 300);
+    click(4);
+    settle(350);
+    return none.stray().empty();
+  }
+
+  void expect_nothing_started() {
+    EXPECT_FALSE(calculation_running());
+    EXPECT_EQ(progress_bars(), 0);
+    EXPECT_EQ(in_edit_mode, 1);
+    EXPECT_FALSE(toggle_active());
+    for (int y = 0; y < H; y += 3)
+      for (int x = 0; x < W; x += 3) ASSERT_EQ(matte(x, y), 255u) << x << "," << y;
+  }
+
+  GThread* (*saved_create_)(GThreadFunc, gpointer, GError**) = nullptr;
+};
+
+TEST_F(CalcTest, WithoutBothKindsOfStrokesNothingHappens) {
+  EXPECT_TRUE(calculate_without_dialog()) << "no strokes";
+  expect_nothing_started();
+  white_stroke(30);
+  EXPECT_TRUE(calculate_without_dialog()) << "only white";
+  expect_nothing_started();
+  undo(nullptr, nullptr);
+  black_stroke(8);
+  EXPECT_TRUE(calculate_without_dialog()) << "only black";
+  expect_nothing_started();
+  white_stroke(30);
+  click(7);  // erased white is no stroke
+  drag(30, 6, 30, 24);
+  ASSERT_EQ(layer_pixel(30, 12), 0u);
+  EXPECT_TRUE(calculate_without_dialog()) << "black and erased";
+  expect_nothing_started();
+
+  // Both kinds, but the white one outside the region in use.
+  white_stroke(34);
+  set_view_mode(true);
+  drag(2, 2, 25, 27);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+  set_view_mode(false);
+  EXPECT_TRUE(calculate_without_dialog()) << "white outside the region";
+  expect_nothing_started();
+}
+
+TEST_F(CalcTest, AFullRunDeliversTheMatteInViewMode) {
+  white_stroke(30);
+  black_stroke(9);
+  pass_option_args->softness = 1e-6;
+  ASSERT_TRUE(calculate_and_wait());
+
+  EXPECT_FALSE(calculation_running());
+  EXPECT_EQ(ok_to_calc, 1);
+  EXPECT_EQ(progress_bars(), 0);
+  EXPECT_EQ(pass_calc_args->progress_timer, 0u);
+  EXPECT_TRUE(toggle_active());
+  EXPECT_EQ(in_edit_mode, 0);
+  EXPECT_EQ(pixbuf_image, pixbuf_alpha);
+  EXPECT_DOUBLE_EQ(pass_calc_args->softness, 1e-6);
+  EXPECT_EQ(x_img_ROI, 0);
+  EXPECT_EQ(y_img_ROI, 0);
+  EXPECT_EQ(w_img_ROI, W);
+  EXPECT_EQ(h_img_ROI, H);
+  for (int y = 6; y <= 24; ++y) {
+    EXPECT_GE(matte(30, y), 250u) << y;
+    EXPECT_LE(matte(9, y), 5u) << y;
+  }
+  // Away from the strokes the matte follows the two halves.
+  EXPECT_GT(matte(37, 2), 200u);
+  EXPECT_LT(matte(2, 28), 55u);
+  // Colours are the image's; the view shows the image with its new alpha.
+  EXPECT_EQ(pixbuf_pixel(pixbuf_alpha, 30, 10) & 0xffffffu, halves(30, 10) & 0xffffffu);
+  EXPECT_EQ(pixbuf_pixel(pixbuf_alpha, 9, 10) & 0xffffffu, halves(9, 10) & 0xffffffu);
+  EXPECT_LE(view_pixel(9, 10) >> 24, 5u);
+  EXPECT_GE(view_pixel(30, 10) >> 24, 250u);
+  // The strokes are still there for the next round.
+  EXPECT_EQ(layer_pixel(30, 10), 0xffffffffu);
+}
+
+TEST_F(CalcTest, BlackAndAlternateColourStrokesRunAndGreyIsKeptAtItsLevel) {
+  black_stroke(6);
+  set_alternate_colour(32896);  // grey 128
+  drag(30, 6, 30, 24);
+  ASSERT_EQ(layer_pixel(30, 10), 0xff808080u);
+  ASSERT_TRUE(calculate_and_wait());
+  for (int y = 8; y <= 22; ++y) {
+    EXPECT_NEAR(int(matte(30, y)), 128, 2) << y;
+    EXPECT_LE(matte(6, y), 5u) << y;
+  }
+
+  // With white strokes too, the grey stroke still pins its pixels to 128.
+  set_view_mode(false);
+  white_stroke(36);
+  ASSERT_TRUE(calculate_and_wait());
+  for (int y = 8; y <= 22; ++y) {
+    EXPECT_NEAR(int(matte(30, y)), 128, 2) << y;
+    EXPECT_GE(matte(36, y), 250u) << y;
+  }
+}
+
+TEST_F(CalcTest, CancellingTheOptionsStartsNothing) {
+  white_stroke(30);
+  black_stroke(9);
+  pass_option_args->levels_num = 1;
+  DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_CANCEL)});
+  click(4);
+  settle();
+  EXPECT_TRUE(script.finished());
+  EXPECT_TRUE(script.stray().empty());
+  expect_nothing_started();
+  EXPECT_EQ(ok_to_calc, 0);
+  EXPECT_EQ(pass_calc_args->progress_timer, 0u);
+  settle(250);  // no timer is left pulsing a destroyed bar
+  EXPECT_EQ(progress_bars(), 0);
+
+  // The next Calculate asks again and runs.
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_EQ(ok_to_calc, 1);
+  EXPECT_TRUE(toggle_active());
+}
+
+TEST_F(CalcTest, ARegionCalculationLeavesEverythingOutsideTransparent) {
+  set_view_mode(true);
+  drag(8, 5, 31, 24);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+  set_view_mode(false);
+  white_stroke(28);
+  black_stroke(12);
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_EQ(x_img_ROI, 8);
+  EXPECT_EQ(y_img_ROI, 5);
+  EXPECT_EQ(w_img_ROI, 24);
+  EXPECT_EQ(h_img_ROI, 20);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      bool inside = x >= 8 && x < 32 && y >= 5 && y < 25;
+      if (!inside) {
+        ASSERT_EQ(matte(x, y), 0u) << x << "," << y;
+      }
+    }
+  EXPECT_GE(matte(28, 12), 250u);
+  EXPECT_LE(matte(12, 12), 5u);
+  EXPECT_GT(matte(30, 6), 200u);
+
+  // A region dragged past the canvas edge is clamped, and the clamped values stay.
+  set_view_mode(true);
+  drag(10, 4, 70, 50);
+  set_view_mode(false);
+  ASSERT_GT(x_img_ROI + w_img_ROI, W);
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_EQ(x_img_ROI, 10);
+  EXPECT_EQ(y_img_ROI, 4);
+  EXPECT_EQ(w_img_ROI, W - 10);
+  EXPECT_EQ(h_img_ROI, H - 4);
+  EXPECT_EQ(matte(9, 12), 0u);
+  EXPECT_EQ(matte(20, 3), 0u);
+  EXPECT_GE(matte(28, 12), 250u);
+  EXPECT_GT(matte(39, 29), 200u);
+}
+
+TEST_F(CalcTest, ARegionWhollyOutsideTheImageIsRefused) {
+  // A region chosen on a larger image, still in use after a smaller one is opened.
+  open(write_image(dir_, "large.png", 90, 70, false, halves));
+  set_view_mode(true);
+  drag(50, 40, 80, 65);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+  set_view_mode(false);
+  open(dir_ + "/halves.png");
+  white_stroke(30);
+  black_stroke(9);
+  std::string text;
+  DialogScript script({answer_reading("Error", &text)});
+  click(4);
+  settle();
+  EXPECT_TRUE(script.finished()) << "no error dialog";
+  EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
+  EXPECT_NE(text.find("outside the image"), std::string::npos) << text;
+  expect_nothing_started();
+}
+
+TEST_F(CalcTest, SolverStatusesAreReportedAndTheMatteIsWrittenAllTheSame) {
+  const std::string advice =
+      "failure: invalid numeric object\nyou can try:\nScaling the image down using an external "
+      "application or increase\nthe number of scaling steps in the calculation options.\n\nOr "
+      "tighten the image trimatte i.e. paint out more foregound and\nbackground pixels.\n\nOr "
+      "in preview mode (left tool bar button) drag the mouse to select\na smaller region of the "
+      "image and make that the calculation region\nfrom the edit menu. Don't forget you'll need "
+      "to toggle back to\nthe edit mode to perform the calculation.";
+  struct Case {
+    int status;
+    std::string message;  // empty: no dialog
+  };
+  for (const Case& c :
+       {Case{-3, advice}, Case{-1, "failure: out_of_memory"}, Case{-8, "failure: invalid matrix"},
+        Case{-911, "failure: UMF internal error"}, Case{0, ""}, Case{1, ""}}) {
+    SCOPED_TRACE(c.status);
+    set_view_mode(false);
+    CalcArgs* args = pass_calc_args;
+    args->alpha_img = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
+    ASSERT_EQ(get_TIFF(args->alpha_img, H, W, 'g'), 0);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) args->alpha_img->plane[y][x] = static_cast<uint8_t>(x * 5 + y);
+    args->status = c.status;
+    args->mode_button = toolbar_item(toolbar, 0);
+    args->progress_bar = gtk_progress_bar_new();
+    gtk_box_pack_start(GTK_BOX(status_bar), args->progress_bar, FALSE, FALSE, 0);
+    gtk_widget_show(args->progress_bar);
+    args->progress_timer = 0;
+
+    std::string text;
+    std::vector<DialogScript::Step> steps;
+    if (!c.message.empty()) steps.push_back(answer_reading("Error", &text));
+    DialogScript script(std::move(steps), c.message.empty() ? 300 : 6000);
+    setup_results();
+    settle(c.message.empty() ? 350 : 0);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
+    EXPECT_EQ(text, c.message);
+
+    EXPECT_EQ(progress_bars(), 0);
+    EXPECT_TRUE(toggle_active());
+    EXPECT_EQ(in_edit_mode, 0);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        ASSERT_EQ(matte(x, y), guint32(x * 5 + y)) << x << "," << y;
+        ASSERT_EQ(pixbuf_pixel(pixbuf_alpha, x, y) & 0xffffffu, halves(x, y) & 0xffffffu);
+      }
+  }
+}
+
+TEST_F(CalcTest, AWorkerThatCannotStartIsReported) {
+  white_stroke(30);
+  black_stroke(9);
+  calc_thread_create = failing_create;
+  std::string text;
+  DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK),
+                       answer_reading("Error", &text)});
+  click(4);
+  settle();
+  EXPECT_TRUE(script.finished());
+  EXPECT_TRUE(script.stray().empty());
+  EXPECT_NE(text.find("no thread could be started"), std::string::npos) << text;
+  expect_nothing_started();
+  EXPECT_EQ(ok_to_calc, 1);
+  settle(250);
+  EXPECT_EQ(progress_bars(), 0);
+
+  // Nothing is left half done: the next attempt runs normally.
+  calc_thread_create = saved_create_;
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_GE(matte(30, 12), 250u);
+}
+
+TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
+  white_stroke(30);
+  black_stroke(9);
+  calc_thread_create = held_create;
+  {
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+    click(4);
+    settle();
+    ASSERT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(calculation_running());
+  EXPECT_EQ(ok_to_calc, 0);
+  EXPECT_EQ(progress_bars(), 1);
+
+  std::vector<guint32> layer = layer_snapshot();
+  GList* in_force = current;
+  GdkPixbuf* image = pixbuf_no_alpha;
+  auto expect_refused = [&](const char* what) {
+    SCOPED_TRACE(what);
+    EXPECT_NE(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos)
+        << status_message(STATUS_MESSAGE);
+    update_statusbar("", STATUS_MESSAGE, status_bar);
+    EXPECT_TRUE(calculation_running());
+    EXPECT_EQ(layer_snapshot(), layer);
+    EXPECT_EQ(current, in_force);
+    EXPECT_EQ(g_list_length(history), 2u);
+    EXPECT_EQ(pixbuf_no_alpha, image);
+    EXPECT_EQ(x_img_ROI + y_img_ROI, 0);
+    EXPECT_EQ(w_img_ROI, W);
+    EXPECT_EQ(h_img_ROI, H);
+    EXPECT_EQ(calc_ROI_is_set, 0);
+  };
+  update_statusbar("", STATUS_MESSAGE, status_bar);
+
+  EXPECT_TRUE(calculate_without_dialog());
+  expect_refused("second Calculate");
+  {
+    DialogScript none({}, 300);
+    on_open_image(nullptr, toolbar);
+    settle(350);
+    EXPECT_TRUE(none.stray().empty()) << "Open showed a dialog";
+  }
+  expect_refused("Open");
+  GError* error = nullptr;
+  EXPECT_FALSE(open_image_file((dir_ + "/halves.png").c_str(), OPEN_DEFAULT, toolbar, &error));
+  if (error != nullptr) g_error_free(error);
+  expect_refused("opening a file");
+  undo(nullptr, nullptr);
+  settle();
+  expect_refused("undo");
+  redo(nullptr, nullptr);
+  settle();
+  expect_refused("redo");
+  drag(20, 3, 20, 27);
+  settle();
+  expect_refused("painting");
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+  settle();
+  EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(calc_roi_item)));
+  expect_refused("region item");
+
+  // The mode toggle, zoom and the alpha view keep working.
+  set_view_mode(true);
+  EXPECT_EQ(in_edit_mode, 0);
+  drag(5, 5, 15, 15);
+  settle();
+  expect_refused("region drag in view mode");
+  gtk_adjustment_set_value(zoom_adjustment, 200);
+  settle();
+  EXPECT_DOUBLE_EQ(scale, 2.0);
+  EXPECT_EQ(cairo_image_surface_get_width(win_surf), 2 * W);
+  EXPECT_NE(view_pixel(10, 30), 0xffffffffu);  // the dark half of the image
+  click(3);                                    // ALPHA
+  settle();
+  EXPECT_EQ(view_pixel(10, 30), 0xffffffffu);  // no matte yet: all opaque
+  EXPECT_TRUE(calculation_running());
+
+  // Delivered while view mode is already on: the view shows the new matte.
+  release_worker();
+  ASSERT_TRUE(wait_for_calculation());
+  EXPECT_EQ(ok_to_calc, 1);
+  EXPECT_EQ(progress_bars(), 0);
+  EXPECT_TRUE(toggle_active());
+  EXPECT_EQ(pixbuf_image, pixbuf_alpha);
+  EXPECT_LE(matte(9, 12), 5u);
+  EXPECT_GE(matte(30, 12), 250u);
+  EXPECT_LE(view_pixel(2 * 9, 2 * 12) >> 24, 5u);
+  EXPECT_GE(view_pixel(2 * 30, 2 * 12) >> 24, 250u);
+
+  // Afterwards the commands work again.
+  set_view_mode(false);
+  undo(nullptr, nullptr);
+  settle();
+  EXPECT_EQ(layer_pixel(9, 12), 0u);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+  EXPECT_EQ(calc_ROI_is_set, 1);
+}
+
+}  // namespace
