@@ -19,6 +19,11 @@ void clear_drawing() {
   cairo_destroy(cr);
 
   cr = cairo_create(win_surf);
+  // Start from a transparent view: where the image on show is transparent (view mode), the
+  // alpha view or an outline would otherwise stay.
+  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  cairo_paint(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   cairo_scale(cr, scale, scale);
   set_source_image(cr);
   cairo_paint(cr);
