@@ -132,6 +132,18 @@ class CalcTest : public EditorTest {
 TEST_F(CalcTest, WithoutBothKindsOfStrokesNothingHappens) {
   EXPECT_TRUE(calculate_without_dialog()) << "no strokes";
   expect_nothing_started();
+  // A layer from a file: black strokes and white paint that is not fully opaque.
+  open(write_image(dir_, "soft-layer.png", W, H, true,
+                   [](int x, int) -> guint32 {
+                     if (x >= 5 && x < 8) return 0xff000000u;
+                     return x >= 30 && x < 33 ? 0xc8ffffffu : 0u;
+                   }),
+       OPEN_AS_LAYER);
+  ASSERT_EQ(layer_pixel(6, 10), 0xff000000u);
+  ASSERT_NE(layer_pixel(31, 10) >> 24, 0u);
+  EXPECT_TRUE(calculate_without_dialog()) << "white strokes with partial alpha";
+  expect_nothing_started();
+  open(dir_ + "/halves.png");
   white_stroke(30);
   EXPECT_TRUE(calculate_without_dialog()) << "only white";
   expect_nothing_started();
@@ -188,6 +200,21 @@ TEST_F(CalcTest, AFullRunDeliversTheMatteInViewMode) {
   EXPECT_GE(view_pixel(30, 10) >> 24, 250u);
   // The strokes are still there for the next round.
   EXPECT_EQ(layer_pixel(30, 10), 0xffffffffu);
+
+  // Saved in view mode: an RGBA PNG whose alpha is the matte.
+  std::string out = fresh_dir("result");
+  {
+    DialogScript save({choose_file("Save File", out + "/result.jpg")});
+    on_save_as(nullptr, main_window);
+    settle();
+    EXPECT_TRUE(save.finished());
+  }
+  GdkPixbuf* back = gdk_pixbuf_new_from_file((out + "/result.png").c_str(), nullptr);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(gdk_pixbuf_get_n_channels(back), 4);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) ASSERT_EQ(pixbuf_pixel(back, x, y) >> 24, matte(x, y));
+  g_object_unref(back);
 }
 
 TEST_F(CalcTest, BlackAndAlternateColourStrokesRunAndGreyIsKeptAtItsLevel) {
