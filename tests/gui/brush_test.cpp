@@ -387,3 +387,37 @@ TEST_F(EditorTest, PressInViewModeStartsNoStroke) {
   EXPECT_EQ(history, nullptr);
   EXPECT_EQ(count_layer(0xffffffff), 0);
 }
+
+// The brush cursor is drawn on the window at expose time, never into the view surface: a disc
+// in the brush colour with a dot of (red, 1 - green, 1 - blue) in its middle.
+TEST_F(EditorTest, BrushCursorIsDrawnOnTheWindowOnly) {
+  open(write_image(dir_, "grey.png", 120, 90, false, [](int, int) { return 0xff608040u; }));
+  gtk_adjustment_set_value(brush_adjustment, 20);
+  motion(60, 45, 0);
+  settle(100);
+  auto screen = [](int x, int y) {
+    GdkPixbuf* shot = gdk_pixbuf_get_from_drawable(nullptr, drawing_area->window,
+                                                   gdk_colormap_get_system(), x, y, 0, 0, 1, 1);
+    guint32 p = shot != nullptr ? pixbuf_pixel(shot, 0, 0) & 0xffffff : 0x1000000;
+    if (shot != nullptr) g_object_unref(shot);
+    return p;
+  };
+  EXPECT_EQ(screen(60, 45), 0xff0000u) << "red dot in the white brush";
+  EXPECT_EQ(screen(60 + 8, 45), 0xffffffu) << "white between radius 5 and 10";
+  EXPECT_EQ(screen(60 + 14, 45), 0x608040u) << "the image outside the brush";
+  EXPECT_EQ(view_pixel(60, 45), 0xff608040u) << "the view surface holds no cursor";
+  click_tool(6);  // BG: a cyan dot in a black disc
+  settle(100);
+  EXPECT_EQ(screen(60, 45), 0x00ffffu);
+  EXPECT_EQ(screen(60, 45 + 8), 0x000000u);
+  // The cursor follows the pointer; its old place shows the image again.
+  motion(20, 20, 0);
+  settle(100);
+  EXPECT_EQ(screen(60, 45), 0x608040u);
+  EXPECT_EQ(screen(20, 20), 0x00ffffu);
+  // No brush cursor in view mode.
+  gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), TRUE);
+  motion(40, 40, 0);
+  settle(100);
+  EXPECT_EQ(screen(40, 40), 0x608040u);
+}
