@@ -1,6 +1,7 @@
 // Painting through the real canvas handlers: dots and strokes on the stroke layer and the view,
 // the four brushes, the stroke records, Control-click lines, the end of a stroke, and how
 // new presses, undo and redo meet the history list.
+#include <dlfcn.h>
 #include <gdk/gdkkeysyms.h>
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
 #include "tests/gui/gui_harness.h"
+
+// From gdk/gdkx.h, whose X11 macros (None, Bool) collide with GoogleTest.
+extern "C" void* gdk_x11_display_get_xdisplay(GdkDisplay* display);
 
 namespace {
 
@@ -420,4 +424,40 @@ TEST_F(EditorTest, BrushCursorIsDrawnOnTheWindowOnly) {
   motion(40, 40, 0);
   settle(100);
   EXPECT_EQ(screen(40, 40), 0x608040u);
+}
+
+// A drag through the X server itself (XTest, loaded at run time): motion hints, the pointer
+// query in the motion handler and the implicit grab, up to a release outside the canvas.
+TEST_F(EditorTest, RealPointerDragPaintsUntilReleasedOutside) {
+  using FakeButton = int (*)(void* display, unsigned button, int is_press, unsigned long delay);
+  void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+  FakeButton fake_button =
+      xtst != nullptr ? reinterpret_cast<FakeButton>(dlsym(xtst, "XTestFakeButtonEvent")) : nullptr;
+  if (fake_button == nullptr) GTEST_SKIP() << "libXtst not available: real pointer test skipped";
+  void* x = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+  open_generated(100, 80);
+  int ox = 0, oy = 0;
+  gdk_window_get_origin(drawing_area->window, &ox, &oy);
+  auto move_to = [&](int cx, int cy) {
+    gdk_display_warp_pointer(gdk_display_get_default(), gdk_screen_get_default(), ox + cx, oy + cy);
+    settle(40);
+  };
+  auto button = [&](bool down) {
+    fake_button(x, 1, down, 0);
+    gdk_flush();
+    settle(40);
+  };
+  move_to(20, 30);
+  button(true);
+  for (int cx = 25; cx <= 70; cx += 5) move_to(cx, 30);
+  move_to(-40, 30);  // out of the canvas, button still held
+  button(false);
+  for (int cx = 20; cx <= 70; ++cx) EXPECT_EQ(layer_pixel(cx, 30), 0xffffffffu) << cx;
+  EXPECT_EQ(g_list_length(history), 1u);
+  EXPECT_EQ(finished_stroke, 1);
+  // Back over the canvas without the button: nothing more is painted.
+  for (int cy = 50; cy <= 70; cy += 5) move_to(50, cy);
+  EXPECT_EQ(layer_pixel(50, 60), 0u);
+  EXPECT_EQ(g_list_length(history), 1u);
+  dlclose(xtst);
 }
