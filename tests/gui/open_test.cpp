@@ -276,7 +276,8 @@ TEST_F(OpenTest, OpenAsLayerWithAnOpaqueFileMarksWhatDiffersFromTheImage) {
   auto painted = [](int x, int y) -> guint32 {
     if (x >= 2 && x < 6 && y >= 2 && y < 6) return 0xffffffffu;
     if (x >= 10 && x < 14 && y >= 2 && y < 6) return 0xff000000u;
-    if (x >= 2 && x < 6 && y >= 10 && y < 14) return 0xffc86432u;  // (200, 100, 50)
+    if (x >= 2 && x < 6 && y >= 10 && y < 14) return 0xffc86432u;            // (200, 100, 50)
+    if (x >= 16 && x < 19 && y >= 10 && y < 13) return colour_at(x, y) + 1;  // blue only
     return colour_at(x, y);
   };
   const guchar grey = static_cast<guchar>(rgb2grey(200, 100, 50));
