@@ -188,10 +188,11 @@ void open_default(GdkPixbuf* loaded, GtkWidget* tb) {
   set_new_image_options(w, h);
 }
 
-// Camera JPEGs carry their orientation separately; show them the way every viewer does.
-GdkPixbuf* load_oriented(const gchar* filename, bool orient, GError** error) {
+// Camera JPEGs carry their orientation separately; show them the way every viewer does. A
+// layer file is turned too, so that a painted copy of such a photo matches the image.
+GdkPixbuf* load_oriented(const gchar* filename, GError** error) {
   GdkPixbuf* loaded = gdk_pixbuf_new_from_file(filename, error);
-  if (loaded == nullptr || !orient) return loaded;
+  if (loaded == nullptr) return loaded;
   GdkPixbuf* oriented = gdk_pixbuf_apply_embedded_orientation(loaded);
   g_object_unref(loaded);
   return oriented;
@@ -205,7 +206,7 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
                         "a calculation is running; open the file when it has finished");
     return FALSE;
   }
-  GdkPixbuf* loaded = load_oriented(filename, mode != OPEN_AS_LAYER, error);
+  GdkPixbuf* loaded = load_oriented(filename, error);
   if (loaded == nullptr) return FALSE;
   if (mode != OPEN_AS_LAYER) {
     gchar* cwd = g_get_current_dir();
