@@ -1,6 +1,7 @@
 // Opening images through the Open dialog: the three modes with PNG and JPEG files, with and
 // without alpha, of the image's size and of other sizes; unreadable files; cancelling.
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -331,6 +332,45 @@ TEST_F(OpenTest, OpenAsLayerWithAJpegOfTheImageMarksThePaintedBlock) {
   EXPECT_EQ(layer_pixel(2, 2), 0u);
   EXPECT_EQ(layer_pixel(28, 20), 0u);
   EXPECT_EQ(pixbuf_pixel(pixbuf_no_alpha, 11, 11), 0xff808080u);
+}
+
+// A camera JPEG stores its pixels unturned and says how to turn them in an EXIF
+// orientation tag; this writes such a file with orientation 6 (turn 90 degrees clockwise).
+std::string write_turned_jpeg(const std::string& dir, const std::string& name, int w, int h,
+                              const std::function<guint32(int, int)>& fill) {
+  std::string path = write_image(dir, name, w, h, false, fill, "jpeg");
+  gchar* data = nullptr;
+  gsize len = 0;
+  if (!g_file_get_contents(path.c_str(), &data, &len, nullptr)) return path;
+  static const unsigned char exif[] = {
+      0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 0x2A, 0, 0, 0, 8,
+      0,    1,    0x01, 0x12, 0,   3,   0,   0,   0, 1, 0,   6,   0, 0,    0, 0, 0, 0};
+  std::string bytes(data, 2);  // SOI, then the EXIF segment, then the rest
+  bytes.append(reinterpret_cast<const char*>(exif), sizeof exif);
+  bytes.append(data + 2, len - 2);
+  g_free(data);
+  g_file_set_contents(path.c_str(), bytes.data(), bytes.size(), nullptr);
+  return path;
+}
+
+TEST_F(OpenTest, AJpegCopyOfATurnedCameraPhotoOpensAsLayerTheWayTheImageIsShown) {
+  // Stored 16 x 8: two flat blocks; shown turned, 8 x 16, the right block at the bottom.
+  auto photo = [](int x, int) -> guint32 { return x < 8 ? 0xff404040u : 0xffc0c0c0u; };
+  auto painted = [](int x, int) -> guint32 { return x < 8 ? 0xff404040u : 0xffffffffu; };
+  open_with_dialog(write_turned_jpeg(dir_, "camera.jpg", 16, 8, photo), kDefault);
+  ASSERT_EQ(gdk_pixbuf_get_width(pixbuf_no_alpha), 8);
+  ASSERT_EQ(gdk_pixbuf_get_height(pixbuf_no_alpha), 16);
+
+  open_with_dialog(write_turned_jpeg(dir_, "camera-painted.jpg", 16, 8, painted), kLayer);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 8; ++x) {
+      if (y < 8) {
+        ASSERT_EQ(layer_pixel(x, y), 0u) << x << "," << y;
+      } else {
+        ASSERT_EQ(layer_pixel(x, y) >> 24, 255u) << x << "," << y;
+        ASSERT_GE(layer_pixel(x, y) & 255, 250u) << x << "," << y;
+      }
+    }
 }
 
 TEST_F(OpenTest, AnUnreadableFileIsReportedAndChangesNothing) {
