@@ -1,7 +1,14 @@
 // The Calculate command: when it runs and when not, the options dialog, the worker thread,
 // the delivery of the matte, solver messages, and what is refused while a worker runs.
+#include <csignal>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
@@ -10,6 +17,9 @@
 #include "gui/view.h"
 #include "tests/gui/dialog_script.h"
 #include "tests/gui/gui_harness.h"
+
+// After the test headers: Xlib's macros would clash with theirs.
+#include <gdk/gdkx.h>
 
 namespace {
 
@@ -487,6 +497,218 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
   EXPECT_EQ(layer_pixel(9, 12), 0u);
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
   EXPECT_EQ(calc_ROI_is_set, 1);
+}
+
+// The real program in a child process, driven with xdotool through the X server.
+class EditorProcess {
+ public:
+  ~EditorProcess() {
+    if (pid_ > 0) {  // still running: end the child this test started
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool start(const std::string& binary, const std::string& image, const std::string& dir) {
+    out_ = dir + "/out.txt";
+    int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open((dir + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    gchar** env = g_get_environ();
+    env = g_environ_setenv(env, "APPDATA", (dir + "/appdata").c_str(), TRUE);
+    env = g_environ_setenv(env, "XDG_CONFIG_HOME", (dir + "/xdg").c_str(), TRUE);
+    env = g_environ_setenv(env, "HOME", dir.c_str(), TRUE);
+    env = g_environ_setenv(env, "QUILLANE_PRINT_LAYOUT", "1", TRUE);
+    const gchar* argv[] = {binary.c_str(), image.c_str(), nullptr};
+    GError* error = nullptr;
+    gboolean ok = g_spawn_async_with_fds(dir.c_str(), const_cast<gchar**>(argv), env,
+                                         G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid_, -1,
+                                         out, err, &error);
+    g_strfreev(env);
+    close(out);
+    close(err);
+    if (!ok) {
+      ADD_FAILURE() << "cannot start " << binary << ": " << error->message;
+      g_error_free(error);
+      pid_ = 0;
+    }
+    return ok;
+  }
+  std::string output() const {
+    gchar* data = nullptr;
+    gsize len = 0;
+    std::string s;
+    if (g_file_get_contents(out_.c_str(), &data, &len, nullptr)) s.assign(data, len);
+    g_free(data);
+    return s;
+  }
+  // Waits up to `seconds` for the child to end; true with its wait status when it did.
+  bool wait_exit(int seconds, int* status) {
+    gint64 deadline = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC;
+    while (g_get_monotonic_time() < deadline) {
+      if (waitpid(pid_, status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return true;
+      }
+      g_usleep(50000);
+    }
+    return false;
+  }
+
+ private:
+  GPid pid_ = 0;
+  std::string out_;
+};
+
+// Runs a command (searched in PATH); its standard output, or "" when it failed.
+std::string run(const std::vector<std::string>& args, bool* ok = nullptr) {
+  std::vector<const gchar*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  gchar* out = nullptr;
+  gint status = 0;
+  gboolean spawned =
+      g_spawn_sync(nullptr, const_cast<gchar**>(argv.data()), nullptr,
+                   static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                   nullptr, nullptr, &out, nullptr, &status, nullptr);
+  std::string s = spawned && out != nullptr ? out : "";
+  g_free(out);
+  if (ok != nullptr) *ok = spawned && g_spawn_check_exit_status(status, nullptr);
+  return s;
+}
+
+// A widget's box from the program's "layout NAME INDEX X Y W H" lines (screen pixels).
+struct Box {
+  int x = 0, y = 0, w = 0, h = 0;
+  int cx() const { return x + w / 2; }
+  int cy() const { return y + h / 2; }
+};
+bool layout_box(const std::string& output, const std::string& name, int index, Box* box) {
+  gchar** lines = g_strsplit(output.c_str(), "\n", -1);
+  bool found = false;
+  for (gchar** l = lines; *l != nullptr && !found; ++l) {
+    char what[32];
+    int i = 0;
+    Box b;
+    if (std::sscanf(*l, "layout %31s %d %d %d %d %d", what, &i, &b.x, &b.y, &b.w, &b.h) == 6 &&
+        name == what && i == index) {
+      *box = b;
+      found = true;
+    }
+  }
+  g_strfreev(lines);
+  return found;
+}
+
+void xdo_drag(int x0, int y0, int x1, int y1) {
+  run({"xdotool", "mousemove", std::to_string(x0), std::to_string(y0), "mousedown", "1"});
+  for (int i = 1; i <= 10; ++i)
+    run({"xdotool", "mousemove", std::to_string(x0 + (x1 - x0) * i / 10),
+         std::to_string(y0 + (y1 - y0) * i / 10)});
+  run({"xdotool", "mouseup", "1"});
+}
+
+void xdo_click(int x, int y) {
+  run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+}
+
+// Asks a top-level window to close the way a window manager's close button does.
+void ask_to_close(const std::string& window_id) {
+  GdkEventClient ev = {};
+  ev.type = GDK_CLIENT_EVENT;
+  ev.message_type = gdk_atom_intern("WM_PROTOCOLS", FALSE);
+  ev.data_format = 32;
+  ev.data.l[0] =
+      static_cast<long>(gdk_x11_atom_to_xatom(gdk_atom_intern("WM_DELETE_WINDOW", FALSE)));
+  ev.data.l[1] = 0;  // CurrentTime
+  gdk_event_send_client_message(reinterpret_cast<GdkEvent*>(&ev),
+                                static_cast<GdkNativeWindow>(std::stoul(window_id)));
+  gdk_flush();
+}
+
+bool wait_for(int seconds, const std::function<bool()>& done) {
+  gint64 deadline = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC;
+  while (!done()) {
+    if (g_get_monotonic_time() > deadline) return false;
+    g_usleep(100000);
+  }
+  return true;
+}
+
+TEST(EditorProcessTest, ClosingTheWindowDuringACalculationEndsTheProgram) {
+  if (!gui_available()) GTEST_SKIP() << "no X display: GUI test skipped (run under xvfb-run)";
+  gchar* self = g_file_read_link("/proc/self/exe", nullptr);
+  ASSERT_NE(self, nullptr);
+  gchar* tests_dir = g_path_get_dirname(self);  // BUILD/tests/gui
+  std::string binary = std::string(tests_dir) + "/../../gui/quillane";
+  g_free(tests_dir);
+  g_free(self);
+  gchar* xdotool = g_find_program_in_path("xdotool");
+  bool have_tools = xdotool != nullptr && g_file_test(binary.c_str(), G_FILE_TEST_IS_EXECUTABLE);
+  g_free(xdotool);
+  if (!have_tools) GTEST_SKIP() << "needs xdotool and the built program " << binary;
+
+  std::string dir = fresh_dir("process");
+  // A window placed at (10, 10), large enough for the toolbar and much of the picture.
+  std::string geometry_dir = dir + "/appdata/Tessaly/quillane";
+  g_mkdir_with_parents(geometry_dir.c_str(), 0700);
+  const char geometry[16] = {10, 0, 0, 0, 10, 0, 0, 0, char(0xe8), 3, 0, 0, char(0xf8), 2, 0, 0};
+  ASSERT_TRUE(g_file_set_contents((geometry_dir + "/quillane-1.0").c_str(), geometry, 16, nullptr));
+  // Large enough that its matte takes a while.
+  std::string image = write_image(dir, "large.png", 720, 540, false, [](int x, int y) -> guint32 {
+    guint32 v = (x < 360 ? 40u : 200u) + guint32((x * 7 + y * 13) % 23);
+    return 0xff000000u | (v << 16) | ((v / 2) << 8) | (255 - v);
+  });
+
+  EditorProcess editor;
+  ASSERT_TRUE(editor.start(binary, image, dir));
+  ASSERT_TRUE(wait_for(30, [&] {
+    return editor.output().find("layout done") != std::string::npos;
+  })) << "the program did not show its window";
+  std::string layout = editor.output();
+  Box canvas, bg, calc;
+  ASSERT_TRUE(layout_box(layout, "canvas", 0, &canvas)) << layout;
+  ASSERT_TRUE(layout_box(layout, "item", 6, &bg)) << layout;
+  ASSERT_TRUE(layout_box(layout, "item", 4, &calc)) << layout;
+  int left = canvas.x, top = canvas.y;
+
+  xdo_drag(left + 500, top + 40, left + 500, top + 300);  // white, on the bright side
+  xdo_click(bg.cx(), bg.cy());
+  xdo_drag(left + 100, top + 40, left + 100, top + 300);  // black, on the dark side
+  xdo_click(calc.cx(), calc.cy());
+  bool found = false;
+  std::string options = run({"timeout", "20", "xdotool", "search", "--sync", "--onlyvisible",
+                             "--name", "^options for calculation$"},
+                            &found);
+  ASSERT_TRUE(found) << "no options dialog";
+  std::string geometry_shell =
+      run({"xdotool", "getwindowgeometry", "--shell", options.substr(0, options.find('\n'))});
+  int wx = 0, wy = 0;
+  std::sscanf(geometry_shell.c_str(), "WINDOW=%*d X=%d Y=%d", &wx, &wy);
+  run({"xdotool", "mousemove", std::to_string(wx + 40), std::to_string(wy + 30), "sleep", "0.3",
+       "key", "Return"});
+  ASSERT_TRUE(wait_for(20, [] {
+    bool shown = false;
+    run({"xdotool", "search", "--onlyvisible", "--name", "^options for calculation$"}, &shown);
+    return !shown;
+  })) << "the options dialog did not close";
+  g_usleep(300000);
+  ASSERT_EQ(editor.output().find('\a'), std::string::npos)
+      << "the calculation ended before the window could be closed; use a larger image";
+
+  bool window_found = false;
+  std::string main_ids =
+      run({"xdotool", "search", "--onlyvisible", "--name", "^Tessaly$"}, &window_found);
+  ASSERT_TRUE(window_found) << "no main window";
+  ask_to_close(main_ids.substr(0, main_ids.find('\n')));
+
+  int status = 0;
+  ASSERT_TRUE(editor.wait_exit(60, &status)) << "the program is still running after the close";
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal "
+                                 << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  if (WIFEXITED(status)) {
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  // It ended without waiting for the matte: the worker never rang its bell.
+  EXPECT_EQ(editor.output().find('\a'), std::string::npos);
 }
 
 }  // namespace
