@@ -56,13 +56,13 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   CalcOptions current = options_of(record);
   GtkAdjustment* adjustment[CALC_OPTION_COUNT];
   for (int id = 0; id < CALC_OPTION_COUNT; ++id) {
-    const CalcOptionSpec& spec = calc_option_table[id];
+    const CalcOptionSpec& info = calc_option_table[id];
     double upper = calc_option_upper(static_cast<CalcOptionId>(id), record->img_width,
                                      record->img_height, record->levels_num);
     if (id == OPT_LEVELS) upper = bound;
     adjustment[id] = GTK_ADJUSTMENT(gtk_adjustment_new(
-        calc_option_get(current, static_cast<CalcOptionId>(id)), spec.lower, upper, spec.step,
-        spec.page, 0));
+        calc_option_get(current, static_cast<CalcOptionId>(id)), info.lower, upper, info.step,
+        info.page, 0));
   }
   g_signal_connect(adjustment[OPT_LEVELS], "value_changed", G_CALLBACK(cb_levels_num),
                    adjustment[OPT_ACTIVE_LEVELS]);
@@ -70,11 +70,11 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   GtkWidget* content = GTK_DIALOG(dialog)->vbox;
   GtkWidget* spin[CALC_OPTION_COUNT];
   for (CalcOptionId id : calc_option_dialog_order) {
-    const CalcOptionSpec& spec = calc_option_table[id];
-    GtkWidget* label = gtk_label_new(spec.label);
-    spin[id] = gtk_spin_button_new(adjustment[id], spec.climb_rate, spec.digits);
+    const CalcOptionSpec& info = calc_option_table[id];
+    GtkWidget* label = gtk_label_new(info.label);
+    spin[id] = gtk_spin_button_new(adjustment[id], info.climb_rate, info.digits);
     gtk_entry_set_activates_default(GTK_ENTRY(spin[id]), TRUE);
-    gtk_widget_set_name(spin[id], spec.name);
+    gtk_widget_set_name(spin[id], info.name);
     gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
   }

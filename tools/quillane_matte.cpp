@@ -132,10 +132,10 @@ std::string option_text(CalcOptionId id, double value) {
 
 // Checks value against the option's range; upper as computed for the image.
 void check_range(CalcOptionId id, double value, double upper, const char* why) {
-  const CalcOptionSpec& spec = calc_option_table[id];
-  if (value < spec.lower || value > upper)
-    usage_error("--%s %s is out of range %s..%s%s", spec.name, option_text(id, value).c_str(),
-                option_text(id, spec.lower).c_str(), option_text(id, upper).c_str(), why);
+  const CalcOptionSpec& info = calc_option_table[id];
+  if (value < info.lower || value > upper)
+    usage_error("--%s %s is out of range %s..%s%s", info.name, option_text(id, value).c_str(),
+                option_text(id, info.lower).c_str(), option_text(id, upper).c_str(), why);
 }
 
 GdkPixbuf* load_image(const char* path, const char* what) {
@@ -254,18 +254,18 @@ Arguments parse_arguments(int argc, char** argv) {
   while ((c = getopt_long(argc, argv, ":qhV", longopts.data(), nullptr)) != -1) {
     if (c >= OPT_FIRST_CALC && c < OPT_FIRST_CALC + CALC_OPTION_COUNT) {
       const CalcOptionId id = static_cast<CalcOptionId>(c - OPT_FIRST_CALC);
-      const CalcOptionSpec& spec = calc_option_table[id];
+      const CalcOptionSpec& info = calc_option_table[id];
       double v;
-      if (!parse_number(optarg, spec.integral, &v))
-        usage_error("--%s needs %s, not '%s'", spec.name,
-                    spec.integral ? "a whole number" : "a number", optarg);
+      if (!parse_number(optarg, info.integral, &v))
+        usage_error("--%s needs %s, not '%s'", info.name,
+                    info.integral ? "a whole number" : "a number", optarg);
       // The upper bounds of levels and active levels depend on the region; checked later.
       if (id == OPT_LEVELS || id == OPT_ACTIVE_LEVELS) {
-        if (v < spec.lower)
-          usage_error("--%s %s is below %s", spec.name, option_text(id, v).c_str(),
-                      option_text(id, spec.lower).c_str());
+        if (v < info.lower)
+          usage_error("--%s %s is below %s", info.name, option_text(id, v).c_str(),
+                      option_text(id, info.lower).c_str());
       } else {
-        check_range(id, v, spec.upper, "");
+        check_range(id, v, info.upper, "");
       }
       calc_option_set(&args.opts, id, v);
       args.given[id] = true;
