@@ -248,6 +248,24 @@ TEST_F(CalcTest, BlackAndAlternateColourStrokesRunAndGreyIsKeptAtItsLevel) {
   }
 }
 
+TEST_F(CalcTest, StrokesTakenFromAnAlphaChannelSeedTheCalculation) {
+  // A rough matte made elsewhere: opaque on the far right, transparent on the far left,
+  // undecided in between.
+  open(write_image(dir_, "rough.png", W, H, true,
+                   [](int x, int y) -> guint32 {
+                     guint32 a = x >= 33 ? 255u : x < 7 ? 0u : 128u;
+                     return (a << 24) | (halves(x, y) & 0xffffffu);
+                   }),
+       OPEN_ALPHA_AS_INPUT);
+  ASSERT_TRUE(calculate_and_wait());
+  for (int y = 0; y < H; y += 4) {
+    EXPECT_GE(matte(36, y), 250u) << y;
+    EXPECT_LE(matte(3, y), 5u) << y;
+    EXPECT_GT(matte(26, y), 200u) << y;  // the bright half follows the white side
+    EXPECT_LT(matte(13, y), 55u) << y;   // the dark half the black side
+  }
+}
+
 TEST_F(CalcTest, CancellingTheOptionsStartsNothing) {
   white_stroke(30);
   black_stroke(9);

@@ -3,6 +3,7 @@
 
 #include "gui/clipboard.h"
 #include "gui/gtkquillane.h"
+#include "gui/history.h"
 #include "tests/gui/dialog_script.h"
 #include "tests/gui/gui_harness.h"
 
@@ -164,6 +165,31 @@ TEST_F(ClipboardCalcTest, AfterAWholeImageCalculationTheWholeMatteIsCopied) {
     EXPECT_LT(pixbuf_pixel(copy, 3, 15) >> 24, 25u);
     g_object_unref(copy);
   }
+}
+
+TEST_F(ClipboardCalcTest, TheCopyKeepsItsPixelsWhenTheMatteChangesLater) {
+  paint_strokes();
+  ASSERT_TRUE(calculate_and_wait());
+  GdkPixbuf* before = gdk_pixbuf_copy(pixbuf_alpha);
+  GdkPixbuf* first = copy_and_read();
+  ASSERT_NE(first, nullptr);
+  g_object_unref(first);
+
+  // A second calculation with the strokes the other way round rewrites the matte in place.
+  set_view_mode(false);
+  undo(nullptr, nullptr);
+  undo(nullptr, nullptr);
+  g_signal_emit_by_name(toolbar_item(toolbar, 6), "clicked");
+  drag(28, 8, 28, 22);
+  g_signal_emit_by_name(toolbar_item(toolbar, 5), "clicked");
+  drag(12, 8, 12, 22);
+  ASSERT_TRUE(calculate_and_wait());
+  ASSERT_LT(pixbuf_pixel(pixbuf_alpha, 35, 15) >> 24, 25u);
+
+  GdkPixbuf* still = gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+  expect_part(still, before, 0, 0, 40, 30);
+  if (still != nullptr) g_object_unref(still);
+  g_object_unref(before);
 }
 
 }  // namespace
