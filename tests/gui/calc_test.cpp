@@ -378,7 +378,7 @@ TEST_F(CalcTest, SolverStatusesAreReportedAndTheMatteIsWrittenAllTheSame) {
     std::string text;
     std::vector<DialogScript::Step> steps;
     if (!c.message.empty()) steps.push_back(answer_reading("Error", &text));
-    DialogScript script(std::move(steps), c.message.empty() ? 300 : 6000);
+    DialogScript script(std::move(steps), c.message.empty() ? 300 : 15000);
     setup_results();
     settle(c.message.empty() ? 350 : 0);
     EXPECT_TRUE(script.finished());

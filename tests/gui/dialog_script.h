@@ -28,7 +28,8 @@ class DialogScript {
     std::function<void(GtkDialog*)> answer;
   };
 
-  explicit DialogScript(std::vector<Step> steps, int timeout_ms = 6000) : steps_(std::move(steps)) {
+  explicit DialogScript(std::vector<Step> steps, int timeout_ms = 15000)
+      : steps_(std::move(steps)) {
     deadline_ = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
     source_ = g_timeout_add(20, poll, this);
   }
