@@ -239,6 +239,10 @@ int main(int argc, char** argv) {
   g_setenv("APPDATA", appdata.c_str(), TRUE);
   g_setenv("XDG_CONFIG_HOME", xdg.c_str(), TRUE);
   g_setenv("HOME", root_dir.c_str(), TRUE);
+  // The file dialogs record recently used files there; an existing folder keeps GTK quiet.
+  std::string data = root_dir + "/xdg-data";
+  g_mkdir_with_parents(data.c_str(), 0700);
+  g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
 #ifdef QUILLANE_TEST_ICON_DIR
   // The icons the build drew, copied so that the tests read them from their own folder.
   for (const char* f : {"icon_tz16x24.png", "icon_alpha24x24.png", "iconFG.png", "iconBG.png"}) {
