@@ -99,6 +99,22 @@ class OpenTest : public EditorTest {
   }
 };
 
+// Kept first: the Open dialog remembers its folder for the life of the program.
+TEST_F(OpenTest, TheFirstOpenStartsInTheFolderOfTheImageOnShow) {
+  std::string pictures = fresh_dir("pictures");
+  open(write_image(pictures, "shown.png", 12, 9, false, colour_at));
+  std::string folder;
+  DialogScript script({{"Open image", [&](GtkDialog* d) {
+                          folder = chooser_folder_when(GTK_FILE_CHOOSER(d), pictures);
+                          gtk_dialog_response(d, GTK_RESPONSE_CANCEL);
+                        }}});
+  on_open_image(nullptr, toolbar);
+  settle();
+  EXPECT_TRUE(script.finished());
+  EXPECT_EQ(folder, pictures);
+  EXPECT_EQ(gdk_pixbuf_get_width(pixbuf_no_alpha), 12);
+}
+
 TEST_F(OpenTest, DefaultOpenOfOpaquePngStartsAFreshImage) {
   image_with_strokes(20, 12);
   std::string path = write_image(dir_, "opaque.png", 33, 21, false, colour_at);
