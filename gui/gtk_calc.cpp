@@ -21,7 +21,8 @@ int ok_to_calc = 1;
 namespace {
 
 bool calc_running = false;
-gint64 last_refusal = 0;  // monotonic time of the last refusal message
+gint64 last_refusal = 0;    // monotonic time of the last refusal message
+guint refusal_message = 0;  // status-bar message id of the last refusal, 0 when none
 
 GThread* create_joinable_thread(GThreadFunc func, gpointer data, GError** error) {
   return g_thread_try_new("matte", func, data, error);
@@ -54,8 +55,10 @@ bool refusal_recently_shown() {
 bool refuse_while_calculating() {
   if (!calc_running) return false;
   last_refusal = g_get_monotonic_time();
-  update_statusbar("Calculating: wait for the matte before changing strokes, region or image.",
-                   STATUS_MESSAGE, status_bar);
+  gtk_statusbar_pop(GTK_STATUSBAR(status_bar), STATUS_MESSAGE);
+  refusal_message = gtk_statusbar_push(
+      GTK_STATUSBAR(status_bar), STATUS_MESSAGE,
+      "Calculating: wait for the matte before changing strokes, region or image.");
   return true;
 }
 
@@ -174,6 +177,11 @@ gboolean thread_done(gpointer thread) {
   g_thread_join(static_cast<GThread*>(thread));
   ok_to_calc = 1;
   calc_running = false;
+  // The refusal no longer holds; a message that replaced it meanwhile stays.
+  if (refusal_message != 0)
+    gtk_statusbar_remove(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, refusal_message);
+  refusal_message = 0;
+  last_refusal = 0;
   g_source_remove(pass_calc_args->progress_timer);
   pass_calc_args->progress_timer = 0;
   setup_results();
