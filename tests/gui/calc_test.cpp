@@ -497,8 +497,13 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
   EXPECT_TRUE(calculation_running());
 
   // Delivered while view mode is already on: the view shows the new matte.
+  undo(nullptr, nullptr);  // one more refusal just before the matte arrives
+  ASSERT_NE(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos);
   release_worker();
   ASSERT_TRUE(wait_for_calculation());
+  // The refusal does not outlive the calculation.
+  EXPECT_EQ(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos)
+      << status_message(STATUS_MESSAGE);
   EXPECT_EQ(ok_to_calc, 1);
   EXPECT_EQ(progress_bars(), 0);
   EXPECT_TRUE(toggle_active());
@@ -515,6 +520,33 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
   EXPECT_EQ(layer_pixel(9, 12), 0u);
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
   EXPECT_EQ(calc_ROI_is_set, 1);
+}
+
+TEST_F(CalcTest, DeliveryKeepsAMessageThatReplacedTheRefusal) {
+  white_stroke(30);
+  black_stroke(9);
+  calc_thread_create = held_create;
+  {
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+    click(4);
+    settle();
+    ASSERT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(calculation_running());
+  redo(nullptr, nullptr);
+  ASSERT_NE(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos);
+  // Saving is allowed meanwhile; its failure replaces the refusal and must stay readable.
+  {
+    DialogScript save({choose_file("Save File", dir_ + "/no-such-folder/strokes.png")});
+    on_save_as(nullptr, main_window);
+    settle();
+    ASSERT_TRUE(save.finished());
+  }
+  std::string failure = status_message(STATUS_MESSAGE);
+  ASSERT_EQ(failure.rfind("File open error: ", 0), 0u) << failure;
+  release_worker();
+  ASSERT_TRUE(wait_for_calculation());
+  EXPECT_EQ(status_message(STATUS_MESSAGE), failure);
 }
 
 // The real program in a child process, driven with xdotool through the X server.
