@@ -97,8 +97,12 @@ void paint_stroke_icon(cairo_t* cr, int w, int h, double bg, double fg) {
   cairo_stroke(cr);
 }
 
-void paint_fg(cairo_t* cr, int w, int h) { paint_stroke_icon(cr, w, h, 0.45, 1.0); }
-void paint_bg(cairo_t* cr, int w, int h) { paint_stroke_icon(cr, w, h, 0.8, 0.0); }
+void paint_fg(cairo_t* cr, int w, int h) {
+  paint_stroke_icon(cr, w, h, 0.45, 1.0);
+}
+void paint_bg(cairo_t* cr, int w, int h) {
+  paint_stroke_icon(cr, w, h, 0.8, 0.0);
+}
 
 // Application icon: the quill-and-arc mark of the About box on a light tile.
 void paint_app(cairo_t* cr, int w, int h) {

@@ -29,30 +29,50 @@ int levels_bound(int img_width, int img_height) {
 
 double calc_option_upper(CalcOptionId id, int img_width, int img_height, int levels_num) {
   switch (id) {
-    case OPT_LEVELS: return levels_bound(img_width, img_height);
-    case OPT_ACTIVE_LEVELS: return std::max(levels_num, 1);
-    default: return calc_option_table[id].upper;
+    case OPT_LEVELS:
+      return levels_bound(img_width, img_height);
+    case OPT_ACTIVE_LEVELS:
+      return std::max(levels_num, 1);
+    default:
+      return calc_option_table[id].upper;
   }
 }
 
 double calc_option_get(const CalcOptions& opts, CalcOptionId id) {
   switch (id) {
-    case OPT_LEVELS: return opts.levels_num;
-    case OPT_ACTIVE_LEVELS: return opts.active_levels_num;
-    case OPT_SOFTNESS: return opts.softness;
-    case OPT_THRESHOLD: return opts.threshold;
-    case OPT_WINDOW_RADIUS: return opts.window_radius;
-    default: return 0;
+    case OPT_LEVELS:
+      return opts.levels_num;
+    case OPT_ACTIVE_LEVELS:
+      return opts.active_levels_num;
+    case OPT_SOFTNESS:
+      return opts.softness;
+    case OPT_THRESHOLD:
+      return opts.threshold;
+    case OPT_WINDOW_RADIUS:
+      return opts.window_radius;
+    default:
+      return 0;
   }
 }
 
 void calc_option_set(CalcOptions* opts, CalcOptionId id, double value) {
   switch (id) {
-    case OPT_LEVELS: opts->levels_num = static_cast<int>(value); break;
-    case OPT_ACTIVE_LEVELS: opts->active_levels_num = static_cast<int>(value); break;
-    case OPT_SOFTNESS: opts->softness = value; break;
-    case OPT_THRESHOLD: opts->threshold = value; break;
-    case OPT_WINDOW_RADIUS: opts->window_radius = static_cast<int>(value); break;
-    default: break;
+    case OPT_LEVELS:
+      opts->levels_num = static_cast<int>(value);
+      break;
+    case OPT_ACTIVE_LEVELS:
+      opts->active_levels_num = static_cast<int>(value);
+      break;
+    case OPT_SOFTNESS:
+      opts->softness = value;
+      break;
+    case OPT_THRESHOLD:
+      opts->threshold = value;
+      break;
+    case OPT_WINDOW_RADIUS:
+      opts->window_radius = static_cast<int>(value);
+      break;
+    default:
+      break;
   }
 }

@@ -14,16 +14,16 @@ enum CalcOptionId {
 };
 
 struct CalcOptionSpec {
-  const char* name;      // command-line name, as in --levels
-  const char* label;     // label of the dialog row
+  const char* name;   // command-line name, as in --levels
+  const char* label;  // label of the dialog row
   double default_value;
-  double lower;          // smallest value
-  double upper;          // largest value; for levels and active levels see calc_option_upper()
-  double step;           // adjustment step increment
-  double page;           // adjustment page increment
-  double climb_rate;     // spin button climb rate
-  int digits;            // decimals shown
-  bool integral;         // stored as an integer (values are truncated)
+  double lower;       // smallest value
+  double upper;       // largest value; for levels and active levels see calc_option_upper()
+  double step;        // adjustment step increment
+  double page;        // adjustment page increment
+  double climb_rate;  // spin button climb rate
+  int digits;         // decimals shown
+  bool integral;      // stored as an integer (values are truncated)
 };
 
 // Indexed by CalcOptionId (record order).

@@ -33,8 +33,8 @@ double*** getLinearCoeff(double** alpha, const TIFF_img* image, double eps, int 
 
 // Expands a coarse field [height][width][depth] to [new_height][new_width][depth] by zero
 // insertion and the expand filter. New field (multifree(, 3)).
-double*** upSmpArr(double*** in, int height, int width, int depth, int new_height,
-                   int new_width, int filts);
+double*** upSmpArr(double*** in, int height, int width, int depth, int new_height, int new_width,
+                   int filts);
 
 // Grey erosion: each entry becomes the minimum over its (2*radius+1)-square window, clipped
 // at the borders. Note width before height. New array (free_img).

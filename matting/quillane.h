@@ -12,8 +12,8 @@
 // level and a line on stdout says how many levels were used.
 // Returns a new height x width alpha array (free_img), nominally 0..1.
 double** solveAlphaC2F(TIFF_img* image, double** mask, double** value, int levels_num,
-                       int active_levels_num, double threshold, double softness,
-                       int window_radius, int* status);
+                       int active_levels_num, double threshold, double softness, int window_radius,
+                       int* status);
 
 // In place: each v becomes 255 if v > 1 or NaN, else v * 255, then 0 if below 0.
 void scale2_255(double** alpha, int cols, int rows);

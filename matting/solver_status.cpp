@@ -2,7 +2,8 @@
 
 const char* solver_status_message(int status) {
   switch (status) {
-    case -1: return "failure: out_of_memory";
+    case -1:
+      return "failure: out_of_memory";
     case -3:
       return "failure: invalid numeric object\n"
              "you can try:\n"
@@ -16,15 +17,25 @@ const char* solver_status_message(int status) {
              "a smaller region of the image and make that the calculation region\n"
              "from the edit menu. Don't forget you'll need to toggle back to\n"
              "the edit mode to perform the calculation.";
-    case -4: return "failure: invalid symbolic object";
-    case -5: return "failure: argument missing";
-    case -6: return "failure: n nonpositive";
-    case -8: return "failure: invalid matrix";
-    case -11: return "failure: different pattern";
-    case -13: return "failure: invalid system";
-    case -15: return "failure: invalid permutation";
-    case -17: return "failure: internal error";
-    case -911: return "failure: UMF internal error";
-    default: return nullptr;
+    case -4:
+      return "failure: invalid symbolic object";
+    case -5:
+      return "failure: argument missing";
+    case -6:
+      return "failure: n nonpositive";
+    case -8:
+      return "failure: invalid matrix";
+    case -11:
+      return "failure: different pattern";
+    case -13:
+      return "failure: invalid system";
+    case -15:
+      return "failure: invalid permutation";
+    case -17:
+      return "failure: internal error";
+    case -911:
+      return "failure: UMF internal error";
+    default:
+      return nullptr;
   }
 }

@@ -94,7 +94,8 @@ void* multialloc_init(size_t s, int d, ...) {
   // Every pointer level has room for entry 0, so that multifree() can always follow it.
   long long count = extent[0];
   if (count < 0) die("==> calloc() error\n");
-  void** level = static_cast<void**>(get_spc(count > 0 ? static_cast<int>(count) : 1, sizeof(void*)));
+  void** level =
+      static_cast<void**>(get_spc(count > 0 ? static_cast<int>(count) : 1, sizeof(void*)));
   void* top = level;
   for (int k = 1; k < d; ++k) {
     bool data = k == d - 1;

@@ -17,7 +17,9 @@ char* copy_name(const char* name) {
   return copy;
 }
 
-bool row_ok(const QMatrix* M, size_t row) { return row >= 1 && row <= M->Dim; }
+bool row_ok(const QMatrix* M, size_t row) {
+  return row >= 1 && row <= M->Dim;
+}
 
 // Checks row and position of an element access, recording LASRangeErr when out of range.
 bool element_ok(QMatrix* M, size_t row, size_t pos, const char* op) {

@@ -7,9 +7,13 @@
 
 namespace {
 
-uint8_t** new_plane(int height, int width) { return get_img_t<uint8_t>(width, height); }
+uint8_t** new_plane(int height, int width) {
+  return get_img_t<uint8_t>(width, height);
+}
 
-int colour_plane_count(char type) { return type == 'c' ? 3 : type == 'a' ? 4 : 0; }
+int colour_plane_count(char type) {
+  return type == 'c' ? 3 : type == 'a' ? 4 : 0;
+}
 
 }  // namespace
 

@@ -8,7 +8,8 @@
 namespace {
 
 const guchar* pixel(GdkPixbuf* p, int x, int y) {
-  return gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p) + x * gdk_pixbuf_get_n_channels(p);
+  return gdk_pixbuf_get_pixels(p) + y * gdk_pixbuf_get_rowstride(p) +
+         x * gdk_pixbuf_get_n_channels(p);
 }
 
 GdkPixbuf* load(const char* path) {
@@ -37,8 +38,10 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
     if (!ok) ++failures;
   };
-  expect(gdk_pixbuf_get_has_alpha(result) && gdk_pixbuf_get_n_channels(result) == 4, "result is RGBA");
-  expect(gdk_pixbuf_get_width(result) == w && gdk_pixbuf_get_height(result) == h, "result has the image's size");
+  expect(gdk_pixbuf_get_has_alpha(result) && gdk_pixbuf_get_n_channels(result) == 4,
+         "result is RGBA");
+  expect(gdk_pixbuf_get_width(result) == w && gdk_pixbuf_get_height(result) == h,
+         "result has the image's size");
   expect(gdk_pixbuf_get_has_alpha(strokes), "stroke layer has alpha");
   if (failures) return 1;
 
@@ -57,8 +60,10 @@ int main(int argc, char** argv) {
         bg_low += a <= 25;
       }
     }
-  std::printf("white stroke pixels %ld (alpha >= 230: %ld), black stroke pixels %ld (alpha <= 25: %ld), "
-              "partial alpha pixels %ld\n", fg, fg_high, bg, bg_low, partial);
+  std::printf(
+      "white stroke pixels %ld (alpha >= 230: %ld), black stroke pixels %ld (alpha <= 25: %ld), "
+      "partial alpha pixels %ld\n",
+      fg, fg_high, bg, bg_low, partial);
   expect(fg > 500 && bg > 500, "both kinds of strokes were painted");
   expect(fg_high >= fg * 99 / 100, "alpha near 255 under the white strokes");
   expect(bg_low >= bg * 99 / 100, "alpha near 0 under the black strokes");
