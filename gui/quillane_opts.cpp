@@ -28,10 +28,9 @@ void cb_levels_num(GtkAdjustment* levels, GtkAdjustment* steps) {
   // Setting the bound first would clamp the value; set both in one go.
   double value = gtk_adjustment_get_value(steps);
   if (value > n) value = n;
-  gtk_adjustment_configure(steps, value, gtk_adjustment_get_lower(steps), n,
-                           gtk_adjustment_get_step_increment(steps),
-                           gtk_adjustment_get_page_increment(steps),
-                           gtk_adjustment_get_page_size(steps));
+  gtk_adjustment_configure(
+      steps, value, gtk_adjustment_get_lower(steps), n, gtk_adjustment_get_step_increment(steps),
+      gtk_adjustment_get_page_increment(steps), gtk_adjustment_get_page_size(steps));
 }
 
 void signal_set_defaults(GtkWidget*, gpointer spin_buttons) {
@@ -48,8 +47,8 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   int bound = levels_bound(record->img_width, record->img_height);
   GtkWidget* dialog = gtk_dialog_new_with_buttons(
       "options for calculation", parent != nullptr ? GTK_WINDOW(parent) : nullptr,
-      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      GTK_STOCK_OK, GTK_RESPONSE_OK, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,
+      GTK_RESPONSE_OK, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
   // Enter in any field accepts, as in every other dialog a user meets.
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 
@@ -60,9 +59,9 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     double upper = calc_option_upper(static_cast<CalcOptionId>(id), record->img_width,
                                      record->img_height, record->levels_num);
     if (id == OPT_LEVELS) upper = bound;
-    adjustment[id] = GTK_ADJUSTMENT(gtk_adjustment_new(
-        calc_option_get(current, static_cast<CalcOptionId>(id)), info.lower, upper, info.step,
-        info.page, 0));
+    adjustment[id] =
+        GTK_ADJUSTMENT(gtk_adjustment_new(calc_option_get(current, static_cast<CalcOptionId>(id)),
+                                          info.lower, upper, info.step, info.page, 0));
   }
   g_signal_connect(adjustment[OPT_LEVELS], "value_changed", G_CALLBACK(cb_levels_num),
                    adjustment[OPT_ACTIVE_LEVELS]);
@@ -79,7 +78,8 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
   }
   GSList* spin_list = nullptr;
-  for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id) spin_list = g_slist_prepend(spin_list, spin[id]);
+  for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id)
+    spin_list = g_slist_prepend(spin_list, spin[id]);
   GtkWidget* reset = gtk_button_new_with_label("Reset to default values");
   g_signal_connect(reset, "clicked", G_CALLBACK(signal_set_defaults), spin_list);
   gtk_box_pack_start(GTK_BOX(content), reset, FALSE, FALSE, 0);
@@ -93,14 +93,17 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     }
     CalcOptions chosen = current;
     for (int id = 0; id < CALC_OPTION_COUNT; ++id)
-      calc_option_set(&chosen, static_cast<CalcOptionId>(id), gtk_adjustment_get_value(adjustment[id]));
+      calc_option_set(&chosen, static_cast<CalcOptionId>(id),
+                      gtk_adjustment_get_value(adjustment[id]));
     record->levels_num = chosen.levels_num;
     record->active_levels_num = chosen.active_levels_num;
     record->softness = chosen.softness;
     record->threshold = chosen.threshold;
     record->window_radius = chosen.window_radius;
     ok_to_calc = 1;
-  } else if (response == GTK_RESPONSE_CANCEL) {
+  } else {
+    // Cancel, and also Escape or the close button: nobody expects closing a dialog to start a
+    // calculation that may take minutes. The record stays as it was.
     ok_to_calc = 0;
   }
   gtk_widget_destroy(dialog);

@@ -10,8 +10,8 @@
 void opts_set_default(OptionArgs* record);
 
 // Runs the modal dialog "options for calculation" on record (in-out). OK writes the values and
-// sets ok_to_calc to 1; Cancel sets ok_to_calc to 0; closing otherwise changes nothing.
-// widget is not used.
+// sets ok_to_calc to 1; Cancel, Escape or closing the dialog set ok_to_calc to 0 and leave the
+// record. widget is not used.
 void gtk_options_dialog_open(GtkWidget* widget, OptionArgs* record);
 
 // "value_changed" of the levels adjustment: bounds the steps adjustment by the levels.
