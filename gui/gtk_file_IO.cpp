@@ -210,8 +210,9 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
   if (loaded == nullptr) return FALSE;
   if (mode != OPEN_AS_LAYER) {
     gchar* cwd = g_get_current_dir();
-    replace_string(&opened_image, g_path_is_absolute(filename) ? g_strdup(filename)
-                                                               : g_build_filename(cwd, filename, nullptr));
+    replace_string(&opened_image, g_path_is_absolute(filename)
+                                      ? g_strdup(filename)
+                                      : g_build_filename(cwd, filename, nullptr));
     g_free(cwd);
   }
 
@@ -259,8 +260,8 @@ void on_open_image(GtkWidget*, gpointer tb) {
 
   GtkWidget* box = gtk_hbox_new(FALSE, 5);
   GtkWidget* radio_default = gtk_radio_button_new_with_label(nullptr, "Default open");
-  GtkWidget* radio_alpha =
-      gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(radio_default), "Open with alpha as input");
+  GtkWidget* radio_alpha = gtk_radio_button_new_with_label_from_widget(
+      GTK_RADIO_BUTTON(radio_default), "Open with alpha as input");
   GtkWidget* radio_layer =
       gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(radio_default), "Open as layer");
   for (GtkWidget* radio : {radio_default, radio_alpha, radio_layer})
@@ -355,7 +356,8 @@ enum { RESPONSE_SAVE_IMAGE = 2 };
 bool confirm_replace(GtkWidget* parent, const gchar* target) {
   gchar* base = g_path_get_basename(target);
   GtkWidget* ask = gtk_message_dialog_new(
-      GTK_WINDOW(parent), static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_WINDOW(parent),
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
       "A file named \"%s\" already exists.  Do you want to replace it?", base);
   gtk_window_set_title(GTK_WINDOW(ask), "Replace file");
@@ -435,7 +437,9 @@ void on_save_as(GtkWidget*, gpointer window) {
       save_surface_to_file(layer_name, surf_layer);
     } else {
       replace_string(&image_name, chosen);
-      save_pixbuf_to_file(image_name, pixbuf_image);
+      // The image of the mode the dialog was opened in, even if a calculation's result switched
+      // the mode while the dialog was open.
+      save_pixbuf_to_file(image_name, edit ? pixbuf_no_alpha : pixbuf_alpha);
     }
     break;
   }
