@@ -223,7 +223,9 @@ void set_brush(double r, double g, double b, double a) {
 
 }  // namespace
 
-void redraw_brush() { queue_brush_area(2 * radius * scale); }
+void redraw_brush() {
+  queue_brush_area(2 * radius * scale);
+}
 
 void cb_set_brush_size(GtkAdjustment* adjustment, gpointer) {
   double new_radius = gtk_adjustment_get_value(adjustment) / 2;
@@ -232,9 +234,15 @@ void cb_set_brush_size(GtkAdjustment* adjustment, gpointer) {
   queue_brush_area(d);
 }
 
-void cb_set_FG(GtkWidget*, gpointer) { set_brush(1.0, 1.0, 1.0, 1.0); }
-void cb_set_BG(GtkWidget*, gpointer) { set_brush(0.0, 0.0, 0.0, 1.0); }
-void cb_set_Eraser(GtkWidget*, gpointer) { set_brush(0.3, 0.3, 0.3, 0.0); }
+void cb_set_FG(GtkWidget*, gpointer) {
+  set_brush(1.0, 1.0, 1.0, 1.0);
+}
+void cb_set_BG(GtkWidget*, gpointer) {
+  set_brush(0.0, 0.0, 0.0, 1.0);
+}
+void cb_set_Eraser(GtkWidget*, gpointer) {
+  set_brush(0.3, 0.3, 0.3, 0.0);
+}
 
 void cb_set_Color(GtkWidget* widget, gpointer) {
   gtk_color_button_get_color(GTK_COLOR_BUTTON(widget), &color);

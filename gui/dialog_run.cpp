@@ -14,7 +14,8 @@ gint run_dialog(GtkDialog* dialog) {
 static const char kTestFilename[] = "quillane-test-filename";
 
 gchar* chooser_filename(GtkFileChooser* chooser) {
-  const gchar* forced = static_cast<const gchar*>(g_object_get_data(G_OBJECT(chooser), kTestFilename));
+  const gchar* forced =
+      static_cast<const gchar*>(g_object_get_data(G_OBJECT(chooser), kTestFilename));
   if (forced != nullptr) return g_strdup(forced);
   return gtk_file_chooser_get_filename(chooser);
 }

@@ -10,8 +10,8 @@ void error_message_dialog(GtkWidget* widget, const gchar* text) {
   GtkWidget* top = widget != nullptr ? gtk_widget_get_toplevel(widget) : nullptr;
   GtkWidget* dialog = gtk_dialog_new_with_buttons(
       "Error", top != nullptr && GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr,
-      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      GTK_STOCK_OK, GTK_RESPONSE_NONE, nullptr);
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,
+      GTK_RESPONSE_NONE, nullptr);
   gtk_misc_set_padding(GTK_MISC(label), 12, 12);
   gtk_container_add(GTK_CONTAINER(GTK_DIALOG(dialog)->vbox), label);
   gtk_widget_show_all(dialog);
@@ -25,7 +25,9 @@ double logo_scale(int width, int height) {
   return by_width < by_height ? by_width : by_height;
 }
 
-void do_drawing(cairo_t* cr, GtkWidget*) { draw_logo_mark(cr); }
+void do_drawing(cairo_t* cr, GtkWidget*) {
+  draw_logo_mark(cr);
+}
 
 namespace {
 

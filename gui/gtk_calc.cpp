@@ -46,7 +46,9 @@ void stop_progress(CalcArgs* args) {
 
 GThread* (*calc_thread_create)(GThreadFunc, gpointer, GError**) = create_joinable_thread;
 
-bool calculation_running() { return calc_running; }
+bool calculation_running() {
+  return calc_running;
+}
 
 bool refusal_recently_shown() {
   return last_refusal != 0 && g_get_monotonic_time() - last_refusal < 3 * G_USEC_PER_SEC;
@@ -107,11 +109,10 @@ void cb_calc(GtkWidget*, gpointer tb) {
   TIFF_img* image = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
   double** mask = nullptr;
   double** value = nullptr;
-  int read = read_calc_input(gdk_pixbuf_get_pixels(pixbuf_image), gdk_pixbuf_get_rowstride(pixbuf_image),
-                             gdk_pixbuf_get_n_channels(pixbuf_image),
-                             cairo_image_surface_get_data(surf_layer),
-                             cairo_image_surface_get_stride(surf_layer), region, image, &mask,
-                             &value);
+  int read = read_calc_input(
+      gdk_pixbuf_get_pixels(pixbuf_image), gdk_pixbuf_get_rowstride(pixbuf_image),
+      gdk_pixbuf_get_n_channels(pixbuf_image), cairo_image_surface_get_data(surf_layer),
+      cairo_image_surface_get_stride(surf_layer), region, image, &mask, &value);
   if (read != CALC_INPUT_OK) {
     g_free(image);
     return;
@@ -166,8 +167,8 @@ gpointer winQuillaneMain(gpointer data) {
   CalcArgs* args = static_cast<CalcArgs*>(data);
   CalcOptions opts = {args->levels_num, args->active_levels_num, args->softness, args->threshold,
                       args->window_radius};
-  args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value, opts,
-                                 args->alpha_img);
+  args->status =
+      calculate_matte(args->image, args->stroke_mask, args->stroke_value, opts, args->alpha_img);
   g_idle_add(thread_done, g_thread_self());
   return nullptr;
 }
@@ -217,8 +218,8 @@ void setup_results() {
     int yr = y - y_img_ROI;
     for (int x = 0; x < W; ++x, s += src_channels, d += 4) {
       int xr = x - x_img_ROI;
-      bool inside = xr >= 0 && xr < w_img_ROI && yr >= 0 && yr < h_img_ROI &&
-                    xr < matte->width && yr < matte->height;
+      bool inside = xr >= 0 && xr < w_img_ROI && yr >= 0 && yr < h_img_ROI && xr < matte->width &&
+                    yr < matte->height;
       d[0] = s[0];
       d[1] = s[1];
       d[2] = s[2];

@@ -22,8 +22,8 @@ struct CalcArgs {
   double softness;
   double threshold;
   int window_radius;
-  int status;             // solver status of the last solve, -3 when none ran
-  guint progress_timer;   // source id of the 100 ms pulse timer
+  int status;            // solver status of the last solve, -3 when none ran
+  guint progress_timer;  // source id of the 100 ms pulse timer
   GtkWidget* progress_bar;
   GtkToolItem* mode_button;  // toolbar item 0
 };
@@ -34,7 +34,7 @@ struct OptionArgs {
   double softness;
   double threshold;
   int window_radius;
-  int img_width;   // size of the opened image, set by the Open command
+  int img_width;  // size of the opened image, set by the Open command
   int img_height;
 };
 

@@ -124,9 +124,11 @@ gchar* quillane_icon_dir() {
   gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
   if (exe != nullptr) {
     gchar* bin = g_path_get_dirname(exe);
-    gchar* installed = g_build_filename(bin, "..", "share", "quillane", "icons", "icon_tz16x24.png", nullptr);
+    gchar* installed =
+        g_build_filename(bin, "..", "share", "quillane", "icons", "icon_tz16x24.png", nullptr);
     bool found = g_file_test(installed, G_FILE_TEST_EXISTS);
-    gchar* dir = found ? g_build_filename(bin, "..", "share", "quillane", "icons", "", nullptr) : nullptr;
+    gchar* dir =
+        found ? g_build_filename(bin, "..", "share", "quillane", "icons", "", nullptr) : nullptr;
     g_free(installed);
     g_free(bin);
     g_free(exe);
@@ -247,15 +249,17 @@ void build_toolbar(GtkWidget* tb, GtkWidget* window, const gchar* icon_dir) {
   gtk_container_set_border_width(GTK_CONTAINER(tb), 0);
 
   GtkToolItem* toggle = gtk_toggle_tool_button_new();
-  gtk_tool_button_set_icon_widget(GTK_TOOL_BUTTON(toggle), icon_image(icon_dir, "icon_tz16x24.png"));
-  gtk_widget_set_tooltip_markup(GTK_WIDGET(toggle), "toggle between <i>edit</i> and <i>view</i> modes");
+  gtk_tool_button_set_icon_widget(GTK_TOOL_BUTTON(toggle),
+                                  icon_image(icon_dir, "icon_tz16x24.png"));
+  gtk_widget_set_tooltip_markup(GTK_WIDGET(toggle),
+                                "toggle between <i>edit</i> and <i>view</i> modes");
   g_signal_connect(toggle, "clicked", G_CALLBACK(cb_toggle_mode), tb);
   append_item(tb, toggle);
 
   stock_button(tb, GTK_STOCK_OPEN, "Open an image file", G_CALLBACK(on_open_image), tb);
   stock_button(tb, GTK_STOCK_SAVE_AS, "Save image", G_CALLBACK(on_save_as), window);
-  icon_button(tb, icon_dir, "icon_alpha24x24.png", "ALPHA", "View alpha channel as 256 shades of grey.",
-              G_CALLBACK(cb_draw_alpha), window);
+  icon_button(tb, icon_dir, "icon_alpha24x24.png", "ALPHA",
+              "View alpha channel as 256 shades of grey.", G_CALLBACK(cb_draw_alpha), window);
   stock_button(tb, GTK_STOCK_EXECUTE, "Calculate / Pull the matte.", G_CALLBACK(cb_calc), tb);
   icon_button(tb, icon_dir, "iconFG.png", "FG", "Select foreground with white brush strokes.",
               G_CALLBACK(cb_set_FG), tb);
@@ -270,13 +274,15 @@ void build_toolbar(GtkWidget* tb, GtkWidget* window, const gchar* icon_dir) {
 
   zoom_adjustment = GTK_ADJUSTMENT(gtk_adjustment_new(100, 12.5, 400, 12.5, 25, 0));
   g_signal_connect(zoom_adjustment, "value_changed", G_CALLBACK(cb_draw_zoom), window);
-  holder(tb, gtk_spin_button_new(zoom_adjustment, 1.0, 1), "Scale image view between 12.5% - 400%.");
+  holder(tb, gtk_spin_button_new(zoom_adjustment, 1.0, 1),
+         "Scale image view between 12.5% - 400%.");
   GtkWidget* zoom_slider = gtk_hscale_new(zoom_adjustment);
   gtk_scale_set_digits(GTK_SCALE(zoom_slider), 1);
   gtk_scale_set_draw_value(GTK_SCALE(zoom_slider), FALSE);
   gtk_widget_set_size_request(zoom_slider, 70, 0);
   holder(tb, zoom_slider, "Drag to scale image view between 12.5% - 400%.");
-  stock_button(tb, GTK_STOCK_ZOOM_100, "Reset scale to 100%.", G_CALLBACK(cb_zoom_to), zoom_adjustment);
+  stock_button(tb, GTK_STOCK_ZOOM_100, "Reset scale to 100%.", G_CALLBACK(cb_zoom_to),
+               zoom_adjustment);
 
   brush_adjustment = GTK_ADJUSTMENT(gtk_adjustment_new(10, 1, 1024, 1, 5, 0));
   g_signal_connect(brush_adjustment, "value_changed", G_CALLBACK(cb_set_brush_size), tb);

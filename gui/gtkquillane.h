@@ -44,13 +44,13 @@ extern double red, green, blue, alpha;
 extern GdkColor color;
 
 // Pointer and stroke state, window coordinates unless said otherwise.
-extern double cursor_x, cursor_y;          // pointer, for the brush cursor
+extern double cursor_x, cursor_y;            // pointer, for the brush cursor
 extern double prev_cursor_x, prev_cursor_y;  // cursor position at the last expose
-extern double prev_x, prev_y;              // previous point of the stroke
-extern double prev_true_x, prev_true_y;    // the same in storable (image) coordinates
-extern double m_button_x, m_button_y;      // last left-button press
-extern int finished_stroke;                // 1 while no stroke is in progress
-extern int stroke_idx;                     // doubles in the current stroke record
+extern double prev_x, prev_y;                // previous point of the stroke
+extern double prev_true_x, prev_true_y;      // the same in storable (image) coordinates
+extern double m_button_x, m_button_y;        // last left-button press
+extern int finished_stroke;                  // 1 while no stroke is in progress
+extern int stroke_idx;                       // doubles in the current stroke record
 
 // Stroke history: a list of stroke records (arrays of doubles from g_malloc, owned by their
 // node), oldest first; current is the newest stroke in force, or null.

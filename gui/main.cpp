@@ -62,7 +62,8 @@ gboolean open_from_command_line(gpointer) {
 int main(int argc, char* argv[]) {
   gdk_threads_enter();
   gtk_init(&argc, &argv);
-  if (argc > 3 || (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
+  if (argc > 3 ||
+      (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
     std::printf(
         "Usage: %s [GTK options] [IMAGE [LAYER]]\n"
         "Opens IMAGE as a new image and LAYER (a stroke layer saved by the editor) over it.\n",
@@ -79,8 +80,7 @@ int main(int argc, char* argv[]) {
     start_image = argv[1];
     start_layer = argc == 3 ? argv[2] : nullptr;
     g_idle_add(open_from_command_line, nullptr);
-  }
-  else if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr)
+  } else if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr)
     g_timeout_add(300, print_layout, nullptr);
 
   gtk_main();

@@ -11,8 +11,8 @@
 void show_mode_items(GtkWidget* tb) {
   // Items 3..14; 0 to 2 are always shown.
   static const bool shown_in_edit[15] = {true, true, true, false, true, true, true, true,
-                                         true, true, true, true, true, true, true};
-  static const bool shown_in_view[15] = {true, true, true, true,  false, false, false, false,
+                                         true, true, true, true,  true, true, true};
+  static const bool shown_in_view[15] = {true, true, true, true, false, false, false, false,
                                          true, true, true, true, true,  false, false};
   for (int i = 3; i < 15; ++i) {
     GtkWidget* item = GTK_WIDGET(toolbar_item(tb, i));
@@ -52,8 +52,7 @@ void toggle_calc_ROI(GtkWidget* item, gpointer) {
     if (active != static_cast<gboolean>(calc_ROI_is_set)) {
       g_signal_handlers_block_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), nullptr);
       gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), calc_ROI_is_set);
-      g_signal_handlers_unblock_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI),
-                                        nullptr);
+      g_signal_handlers_unblock_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), nullptr);
     }
     refuse_while_calculating();
     return;

@@ -6,9 +6,10 @@
 #include <glib.h>
 
 // g_assert() compiles away under G_DISABLE_ASSERT; these checks must not.
-#define PIXEL_CHECK(expr) \
-  do { \
-    if (G_UNLIKELY(!(expr))) g_assertion_message_expr(G_LOG_DOMAIN, __FILE__, __LINE__, G_STRFUNC, #expr); \
+#define PIXEL_CHECK(expr)                                                           \
+  do {                                                                              \
+    if (G_UNLIKELY(!(expr)))                                                        \
+      g_assertion_message_expr(G_LOG_DOMAIN, __FILE__, __LINE__, G_STRFUNC, #expr); \
   } while (0)
 
 namespace {
@@ -27,8 +28,7 @@ bool outside(int x, int y, int width, int height) {
 
 }  // namespace
 
-void gdkpixbuf_put_pixel(GdkPixbuf* pixbuf, int x, int y, guchar r, guchar g, guchar b,
-                         guchar a) {
+void gdkpixbuf_put_pixel(GdkPixbuf* pixbuf, int x, int y, guchar r, guchar g, guchar b, guchar a) {
   int n_channels = checked_channels(pixbuf);
   if (outside(x, y, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf))) return;
   guchar* p = gdk_pixbuf_get_pixels(pixbuf) +
@@ -74,8 +74,9 @@ void cairoimagesurface_get_pixel(cairo_surface_t* surface, int x, int y, guchar*
   PIXEL_CHECK(cairoFMT == CAIRO_FORMAT_ARGB32 || cairoFMT == CAIRO_FORMAT_RGB24);
   if (!in_range) return;
   uint32_t word;
-  std::memcpy(&word, cairo_image_surface_get_data(surface) +
-                         static_cast<size_t>(y) * cairo_image_surface_get_stride(surface) + x * 4,
+  std::memcpy(&word,
+              cairo_image_surface_get_data(surface) +
+                  static_cast<size_t>(y) * cairo_image_surface_get_stride(surface) + x * 4,
               4);
   *a = word >> 24;
   *r = (word >> 16) & 255;

@@ -10,8 +10,7 @@
 
 // Writes red, green, blue, and alpha when the pixbuf has 4 channels. Does nothing when
 // (x, y) lies outside. The pixbuf must be RGB, 8 bits per sample, 3 or 4 channels.
-void gdkpixbuf_put_pixel(GdkPixbuf* pixbuf, int x, int y, guchar r, guchar g, guchar b,
-                         guchar a);
+void gdkpixbuf_put_pixel(GdkPixbuf* pixbuf, int x, int y, guchar r, guchar g, guchar b, guchar a);
 
 // Out r, g, b, a: the pixel; alpha is 255 for a 3-channel pixbuf. The outputs are left
 // untouched when (x, y) lies outside.

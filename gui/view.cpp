@@ -6,7 +6,9 @@
 #include "gui/modes.h"
 #include "gui/pixel_access.h"
 
-void cb_zoom_to(GtkWidget*, GtkAdjustment* zoom) { gtk_adjustment_set_value(zoom, 100.0); }
+void cb_zoom_to(GtkWidget*, GtkAdjustment* zoom) {
+  gtk_adjustment_set_value(zoom, 100.0);
+}
 
 void resize_view_surface(int img_width, int img_height) {
   int w = static_cast<int>(img_width * scale);
@@ -77,7 +79,9 @@ gboolean on_expose_event(GtkWidget* widget, GdkEventExpose* event, gpointer) {
 
 namespace {
 
-bool odd_diameter() { return static_cast<int>(2 * radius) % 2 != 0; }
+bool odd_diameter() {
+  return static_cast<int>(2 * radius) % 2 != 0;
+}
 
 }  // namespace
 
@@ -100,8 +104,8 @@ void convert_storable_coords(double img_x, double img_y, double* x, double* y) {
   }
 }
 
-void get_4_storable_coords(double x, double y, double* img_x, double* img_y,
-                           double* prev_img_x, double* prev_img_y) {
+void get_4_storable_coords(double x, double y, double* img_x, double* img_y, double* prev_img_x,
+                           double* prev_img_y) {
   get_storable_coords(x, y, img_x, img_y);
   get_storable_coords(prev_x, prev_y, prev_img_x, prev_img_y);
 }

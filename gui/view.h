@@ -37,8 +37,8 @@ void convert_storable_coords(double img_x, double img_y, double* x, double* y);
 
 // Out: storable coordinates of window point (x, y) and of the stroke's previous point
 // (prev_x, prev_y).
-void get_4_storable_coords(double x, double y, double* img_x, double* img_y,
-                           double* prev_img_x, double* prev_img_y);
+void get_4_storable_coords(double x, double y, double* img_x, double* img_y, double* prev_img_x,
+                           double* prev_img_y);
 
 // Replaces the status bar's message on context id with text.
 void update_statusbar(const gchar* text, guint context_id, GtkWidget* bar);

@@ -15,8 +15,12 @@ int dir_counter = 0;
 
 }  // namespace
 
-bool gui_available() { return display_ok; }
-const std::string& test_root() { return root_dir; }
+bool gui_available() {
+  return display_ok;
+}
+const std::string& test_root() {
+  return root_dir;
+}
 
 std::string fresh_dir(const std::string& name) {
   std::string dir = root_dir + "/" + name + "-" + std::to_string(++dir_counter);
@@ -84,8 +88,7 @@ void motion(double x, double y, guint state) {
 
 void drag(double x0, double y0, double x1, double y1, int steps) {
   press(x0, y0);
-  for (int i = 1; i <= steps; ++i)
-    motion(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
+  for (int i = 1; i <= steps; ++i) motion(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
   motion(x1, y1, 0);
 }
 
