@@ -1,7 +1,11 @@
 #include "gui/gtk_calc.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "gui/dialog_run.h"
 #include "gui/gtkquillane.h"
@@ -45,6 +49,53 @@ void stop_progress(CalcArgs* args) {
 }  // namespace
 
 GThread* (*calc_thread_create)(GThreadFunc, gpointer, GError**) = create_joinable_thread;
+double calc_memory_budget = 0;
+
+double calc_memory_estimate(double unknowns) {
+  return 5000.0 * unknowns * std::pow(std::max(unknowns / 4.3e5, 1.0), 0.2);
+}
+
+namespace {
+
+double memory_budget() {
+  if (calc_memory_budget > 0) return calc_memory_budget;
+  long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  return pages > 0 && page > 0 ? 0.8 * double(pages) * double(page) : 8e9;
+}
+
+// The coarsest level is solved for every free pixel; finer levels only in the band the trimap
+// leaves, so the coarsest level decides what the solver needs. When that is more than the
+// computer can give, the calculation would take very long or be killed with the editor and
+// the user's unsaved strokes: ask first. True to go on.
+bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, const OptionArgs& opts) {
+  double free_pixels = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) free_pixels += mask[y][x] == 0.0;
+  int levels = usable_levels(w, h, std::max(opts.levels_num, 1), opts.window_radius);
+  double unknowns = free_pixels / std::pow(4.0, levels - 1);
+  double need = calc_memory_estimate(unknowns), budget = memory_budget();
+  if (need <= budget) return true;
+
+  GtkWidget* top = gtk_widget_get_toplevel(parent);
+  GtkWidget* ask = gtk_message_dialog_new(
+      GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr,
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE,
+      "This calculation solves for about %.1f million pixels and may need about %.0f GB of "
+      "memory; this computer can give about %.0f GB.\n\n"
+      "It may take very long, or fail. Down scale the image more often in the options, paint "
+      "more strokes, or calculate a smaller region.\n\nCalculate anyway?",
+      unknowns / 1e6, need / 1e9, budget / 1e9);
+  gtk_window_set_title(GTK_WINDOW(ask), "Large calculation");
+  gtk_dialog_add_buttons(GTK_DIALOG(ask), GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL,
+                         "Calculate _anyway", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(ask), GTK_RESPONSE_CANCEL);
+  gint answer = run_dialog(GTK_DIALOG(ask));
+  gtk_widget_destroy(ask);
+  return answer == GTK_RESPONSE_ACCEPT;
+}
+
+}  // namespace
 
 bool calculation_running() {
   return calc_running;
@@ -120,6 +171,9 @@ void cb_calc(GtkWidget*, gpointer tb) {
 
   ok_to_calc = 1;
   gtk_options_dialog_open(nullptr, pass_option_args);
+  if (ok_to_calc != 0 &&
+      !confirm_memory(GTK_WIDGET(toggle), mask, region.w, region.h, *pass_option_args))
+    ok_to_calc = 0;
 
   CalcArgs* args = pass_calc_args;
   GtkWidget* bar = gtk_progress_bar_new();

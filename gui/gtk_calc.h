@@ -76,6 +76,14 @@ bool refuse_while_calculating();
 // message at once.
 bool refusal_recently_shown();
 
+// Bytes the sparse solver is expected to need for a level with `unknowns` free pixels
+// (measured on photographs: about 5 KB per unknown, growing slowly with the size).
+double calc_memory_estimate(double unknowns);
+
+// Memory a calculation may need before Calculate asks the user first, in bytes; 0 (the
+// default) means 80 % of the computer's physical memory.
+extern double calc_memory_budget;
+
 // Starts the worker thread; replaceable so that tests can make the start fail.
 extern GThread* (*calc_thread_create)(GThreadFunc func, gpointer data, GError** error);
 

@@ -287,6 +287,45 @@ TEST_F(CalcTest, CancellingTheOptionsStartsNothing) {
   EXPECT_TRUE(toggle_active());
 }
 
+TEST(CalcMemory, EstimateGrowsFasterThanTheUnknowns) {
+  // About 5 KB per unknown at the sizes measured on photographs (0.43 M unknowns: 2.2 GB).
+  EXPECT_NEAR(calc_memory_estimate(4.3e5), 2.15e9, 1e7);
+  EXPECT_NEAR(calc_memory_estimate(1e4), 5e7, 1e5);
+  // A 24-megapixel photograph solved at full size is far beyond any desktop.
+  EXPECT_GT(calc_memory_estimate(24e6), 2e11);
+  EXPECT_GT(calc_memory_estimate(2e6) / 2e6, calc_memory_estimate(1e6) / 1e6);
+}
+
+TEST_F(CalcTest, ACalculationTooLargeForTheMemoryIsAskedAboutFirst) {
+  white_stroke(30);
+  black_stroke(9);
+  calc_memory_budget = 1.0;  // every calculation is too large now
+  std::string text;
+  {
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK),
+                         answer_reading("Large calculation", &text, GTK_RESPONSE_CANCEL)});
+    click(4);
+    settle();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(script.stray().empty());
+  }
+  EXPECT_NE(text.find("Calculate anyway?"), std::string::npos) << text;
+  expect_nothing_started();
+  EXPECT_EQ(ok_to_calc, 0);
+
+  // "Calculate anyway" runs it.
+  DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK),
+                       answer_reading("Large calculation", nullptr, GTK_RESPONSE_ACCEPT)});
+  click(4);
+  bool delivered = wait_for_calculation();
+  calc_memory_budget = 0;
+  EXPECT_TRUE(script.finished());
+  EXPECT_TRUE(delivered);
+  EXPECT_TRUE(toggle_active());
+  EXPECT_GE(matte(30, 15), 230u);
+  EXPECT_LE(matte(9, 15), 25u);
+}
+
 TEST_F(CalcTest, ARegionCalculationLeavesEverythingOutsideTransparent) {
   set_view_mode(true);
   drag(8, 5, 31, 24);
