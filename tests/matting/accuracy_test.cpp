@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ struct Case {
   const char* truth;
   double reference_sad;  // the exact solution of the same system, full image
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class Accuracy : public testing::TestWithParam<Case> {};
 
