@@ -7,12 +7,15 @@ void cb_draw_alpha(GtkWidget*, gpointer) {
   int w = gdk_pixbuf_get_width(pixbuf_alpha);
   int h = gdk_pixbuf_get_height(pixbuf_alpha);
   GdkPixbuf* grey = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
-  for (int x = 0; x < w; ++x)
-    for (int y = 0; y < h; ++y) {
-      guchar r, g, b, a;
-      gdkpixbuf_get_pixel(pixbuf_alpha, x, y, &r, &g, &b, &a);
-      gdkpixbuf_put_pixel(grey, x, y, a, a, a, 255);
+  const int n = gdk_pixbuf_get_n_channels(pixbuf_alpha);
+  for (int y = 0; y < h; ++y) {
+    const guchar* src = pixbuf_row(pixbuf_alpha, y);
+    guchar* dst = pixbuf_row(grey, y);
+    for (int x = 0; x < w; ++x) {
+      guchar a = n == 4 ? src[x * 4 + 3] : 255;  // no alpha channel: opaque
+      dst[x * 3] = dst[x * 3 + 1] = dst[x * 3 + 2] = a;
     }
+  }
   cairo_t* cr = cairo_create(win_surf);
   cairo_scale(cr, scale, scale);
   gdk_cairo_set_source_pixbuf(cr, grey, 0, 0);

@@ -90,6 +90,20 @@ GdkPixbuf* new_rgb(int w, int h, bool with_alpha) {
   return gdk_pixbuf_new(GDK_COLORSPACE_RGB, with_alpha, 8, w, h);
 }
 
+// Copies red, green and blue of every pixel from an RGBA pixbuf into an RGB one of its size.
+void copy_colours(GdkPixbuf* from, GdkPixbuf* to) {
+  const int w = gdk_pixbuf_get_width(from), h = gdk_pixbuf_get_height(from);
+  for (int y = 0; y < h; ++y) {
+    const guchar* src = pixbuf_row(from, y);
+    guchar* dst = pixbuf_row(to, y);
+    for (int x = 0; x < w; ++x) {
+      dst[x * 3] = src[x * 4];
+      dst[x * 3 + 1] = src[x * 4 + 1];
+      dst[x * 3 + 2] = src[x * 4 + 2];
+    }
+  }
+}
+
 // Alpha as input: opaque pixels become foreground strokes, transparent ones background
 // strokes, everything else stays unknown; the layer's base records the same.
 void open_alpha_as_input(GdkPixbuf* loaded, GtkWidget* tb) {
@@ -99,22 +113,21 @@ void open_alpha_as_input(GdkPixbuf* loaded, GtkWidget* tb) {
   initialisinglayer = new_rgb(w, h, true);
   pixbuf_alpha = loaded;
   pixbuf_no_alpha = new_rgb(w, h, false);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      guchar r = 0, g = 0, b = 0, a = 0;
-      gdkpixbuf_get_pixel(loaded, x, y, &r, &g, &b, &a);
-      gdkpixbuf_put_pixel(pixbuf_no_alpha, x, y, r, g, b, 255);
-      if (a == 255) {
-        cairoimagesurface_put_pixel(surf_layer, x, y, 255, 255, 255, 255);
-        gdkpixbuf_put_pixel(initialisinglayer, x, y, 255, 255, 255, 255);
-      } else if (a == 0) {
-        cairoimagesurface_put_pixel(surf_layer, x, y, 255, 0, 0, 0);
-        gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 255);
-      } else {
-        cairoimagesurface_put_pixel(surf_layer, x, y, 0, 0, 0, 0);
-        gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 0);
-      }
+  copy_colours(loaded, pixbuf_no_alpha);
+  cairo_surface_flush(surf_layer);
+  for (int y = 0; y < h; ++y) {
+    const guchar* src = pixbuf_row(loaded, y);
+    guchar* base = pixbuf_row(initialisinglayer, y);
+    guint32* layer = surface_row(surf_layer, y);
+    for (int x = 0; x < w; ++x, base += 4) {
+      guchar a = src[x * 4 + 3];
+      guchar v = a == 255 ? 255 : 0;     // opaque: white, transparent: black
+      bool stroke = a == 255 || a == 0;  // anything in between stays unknown
+      layer[x] = stroke ? 0xff000000u | (guint32(v) << 16) | (guint32(v) << 8) | v : 0u;
+      base[0] = base[1] = base[2] = v;
+      base[3] = stroke ? 255 : 0;
     }
+  }
   cairo_surface_mark_dirty(surf_layer);
   set_new_image_options(w, h);
   // Strokes of the history belong to the previous image: never replay them over this one.
@@ -142,21 +155,20 @@ void open_as_layer(GdkPixbuf* loaded, GtkWidget* tb) {
     int cw = MIN(W, w), ch = MIN(H, h);
     initialisinglayer = new_rgb(cw, ch, true);
     cairo_surface_flush(surf_layer);
-    for (int y = 0; y < ch; ++y)
-      for (int x = 0; x < cw; ++x) {
-        guchar r1 = 0, g1 = 0, b1 = 0, a1 = 0, r2 = 0, g2 = 0, b2 = 0, a2 = 0;
-        gdkpixbuf_get_pixel(pixbuf_image, x, y, &r1, &g1, &b1, &a1);
-        gdkpixbuf_get_pixel(loaded, x, y, &r2, &g2, &b2, &a2);
-        int d = std::abs(r2 - r1) + std::abs(g2 - g1) + std::abs(b2 - b1);
-        if (d == 0) {
-          cairoimagesurface_put_pixel(surf_layer, x, y, 0, 0, 0, 0);
-          gdkpixbuf_put_pixel(initialisinglayer, x, y, 0, 0, 0, 0);
-        } else {
-          guchar v = static_cast<guchar>(rgb2grey(r2, g2, b2));
-          cairoimagesurface_put_pixel(surf_layer, x, y, 255, v, v, v);
-          gdkpixbuf_put_pixel(initialisinglayer, x, y, v, v, v, 255);
-        }
+    const int n1 = gdk_pixbuf_get_n_channels(pixbuf_image), n2 = gdk_pixbuf_get_n_channels(loaded);
+    for (int y = 0; y < ch; ++y) {
+      const guchar* p1 = pixbuf_row(pixbuf_image, y);
+      const guchar* p2 = pixbuf_row(loaded, y);
+      guchar* base = pixbuf_row(initialisinglayer, y);
+      guint32* layer = surface_row(surf_layer, y);
+      for (int x = 0; x < cw; ++x, p1 += n1, p2 += n2, base += 4) {
+        int d = std::abs(p2[0] - p1[0]) + std::abs(p2[1] - p1[1]) + std::abs(p2[2] - p1[2]);
+        guchar v = d == 0 ? 0 : static_cast<guchar>(rgb2grey(p2[0], p2[1], p2[2]));
+        layer[x] = d == 0 ? 0u : 0xff000000u | (guint32(v) << 16) | (guint32(v) << 8) | v;
+        base[0] = base[1] = base[2] = v;
+        base[3] = d == 0 ? 0 : 255;
       }
+    }
     cairo_surface_mark_dirty(surf_layer);
   }
   (void)tb;
@@ -173,12 +185,7 @@ void open_default(GdkPixbuf* loaded, GtkWidget* tb) {
   reset_selection_to_image(w, h);
   if (gdk_pixbuf_get_has_alpha(loaded)) {
     pixbuf_no_alpha = new_rgb(w, h, false);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        guchar r = 0, g = 0, b = 0, a = 0;
-        gdkpixbuf_get_pixel(loaded, x, y, &r, &g, &b, &a);
-        gdkpixbuf_put_pixel(pixbuf_no_alpha, x, y, r, g, b, 255);
-      }
+    copy_colours(loaded, pixbuf_no_alpha);
     pixbuf_alpha = loaded;
   } else {
     pixbuf_no_alpha = loaded;

@@ -27,4 +27,16 @@ void cairoimagesurface_put_pixel(cairo_surface_t* surface, int x, int y, guchar 
 void cairoimagesurface_get_pixel(cairo_surface_t* surface, int x, int y, guchar* a, guchar* r,
                                  guchar* g, guchar* b);
 
+// Start of row y of a pixbuf, and of a 32-bit surface, for loops over whole images: the
+// single-pixel operations above check their preconditions on every call, which costs seconds
+// on a large photograph. The caller stays inside the raster (row < height, column < width).
+inline guchar* pixbuf_row(GdkPixbuf* pixbuf, int y) {
+  return gdk_pixbuf_get_pixels(pixbuf) + static_cast<size_t>(y) * gdk_pixbuf_get_rowstride(pixbuf);
+}
+inline guint32* surface_row(cairo_surface_t* surface, int y) {
+  return reinterpret_cast<guint32*>(cairo_image_surface_get_data(surface) +
+                                    static_cast<size_t>(y) *
+                                        cairo_image_surface_get_stride(surface));
+}
+
 #endif
