@@ -3,6 +3,7 @@
 #include "gui/brush.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
+#include "gui/image_source.h"
 #include "gui/modes.h"
 #include "gui/pixel_access.h"
 
@@ -26,7 +27,7 @@ void rebuild_view_surface() {
   cairo_paint(cr);
   cairo_restore(cr);
   cairo_scale(cr, scale, scale);
-  gdk_cairo_set_source_pixbuf(cr, pixbuf_image, 0, 0);
+  set_source_image(cr);
   cairo_paint(cr);
   if (in_edit_mode) {
     cairo_set_source_surface(cr, surf_layer, 0, 0);
