@@ -9,6 +9,7 @@
 #define QUILLANE_MATTING_CALC_INPUT_H
 
 #include <cstdint>
+#include <string>
 
 #include "numeric/tiff.h"
 
@@ -22,11 +23,23 @@ struct CalcRegion {
 // left inside the image (width or height 0 or less after clamping).
 bool clamp_calc_region(CalcRegion* region, int width, int height);
 
+// Whether a region can be calculated with windows of radius window_radius (below 1 acts as
+// 1): it needs at least 2R+1 pixels in each direction, else no window fits and the system is
+// singular, which gives a meaningless matte.
+bool calc_region_fits_window(const CalcRegion& region, int window_radius);
+
+// Why a region does not fit, with the numbers, for the tool and the editor alike.
+std::string calc_region_size_message(const CalcRegion& region, int window_radius);
+
 enum CalcInputResult {
   CALC_INPUT_OK = 0,
-  CALC_INPUT_NO_BACKGROUND = 1,  // no black stroke inside the region
-  CALC_INPUT_NO_FOREGROUND = 2,  // no stroke of any other colour inside the region
+  CALC_INPUT_NO_BACKGROUND = 1,    // no black stroke inside the region
+  CALC_INPUT_NO_FOREGROUND = 2,    // no stroke of any other colour inside the region
+  CALC_INPUT_NOTHING_UNKNOWN = 4,  // every pixel is painted: there is no matte to calculate
 };
+
+// The message for CALC_INPUT_NOTHING_UNKNOWN; callers add a hint of their own.
+extern const char calc_nothing_unknown_message[];
 
 // In rgb: image pixels, rows of rowstride bytes, n_channels 3 or 4 (red, green, blue first).
 // In layer: the stroke layer, same size as the image, native-endian 32-bit ARGB words
@@ -34,7 +47,7 @@ enum CalcInputResult {
 // Out image: a 'c' image of the region; out *stroke_mask, *stroke_value: region-sized arrays
 // (1.0 / target where constrained, 0.0 elsewhere). On CALC_INPUT_OK the caller owns the
 // outputs (free_TIFF, free_img); otherwise nothing is left allocated.
-// The two "NO" results may be or'ed together when both kinds are missing.
+// The results are or'ed together when several hold.
 int read_calc_input(const uint8_t* rgb, int rowstride, int n_channels, const uint8_t* layer,
                     int layer_stride, const CalcRegion& region, TIFF_img* image,
                     double*** stroke_mask, double*** stroke_value);

@@ -12,6 +12,8 @@ const CalcOptionSpec calc_option_table[CALC_OPTION_COUNT] = {
     {"radius", "Window size. Try down scaling (more efficient) first!", 1, 1, 5, 1, 0, 1, 0, true},
 };
 
+const CalcChoiceSpec calc_auto_levels_choice = {"auto", "Choose levels automatically", 0};
+
 const CalcOptionId calc_option_dialog_order[CALC_OPTION_COUNT] = {
     OPT_LEVELS, OPT_ACTIVE_LEVELS, OPT_THRESHOLD, OPT_SOFTNESS, OPT_WINDOW_RADIUS};
 
@@ -21,6 +23,7 @@ const CalcOptionId calc_option_reset_order[CALC_OPTION_COUNT] = {
 void calc_options_default(CalcOptions* opts) {
   for (int id = 0; id < CALC_OPTION_COUNT; ++id)
     calc_option_set(opts, static_cast<CalcOptionId>(id), calc_option_table[id].default_value);
+  opts->auto_levels = calc_auto_levels_choice.default_value;
 }
 
 int levels_bound(int img_width, int img_height) {

@@ -35,16 +35,29 @@ extern const CalcOptionId calc_option_dialog_order[CALC_OPTION_COUNT];
 // The reset button sets the controls in this order.
 extern const CalcOptionId calc_option_reset_order[CALC_OPTION_COUNT];
 
-// Plain values of the five options, in record order.
+// A choice beside the five numbers, shown as a check box.
+struct CalcChoiceSpec {
+  const char* name;   // command-line spelling
+  const char* label;  // label of the check box
+  int default_value;  // 0 off, 1 on
+};
+
+// The levels setting "automatic" (--levels auto; a check box beside the levels spin button):
+// the calculation chooses its levels from the image and the strokes and keeps the matte close
+// to the one-level result. Off by default.
+extern const CalcChoiceSpec calc_auto_levels_choice;
+
+// Plain values of the five options, in record order, and the choices.
 struct CalcOptions {
   int levels_num;
   int active_levels_num;
   double softness;
   double threshold;
   int window_radius;
+  int auto_levels = 0;  // 1: levels_num and active_levels_num are chosen by the calculation
 };
 
-// Out opts: the defaults of the table (1, 1, 1e-7, 0.02, 1).
+// Out opts: the defaults of the table (1, 1, 1e-7, 0.02, 1; automatic levels off).
 void calc_options_default(CalcOptions* opts);
 
 // Largest levels_num offered for an image: max(min(width, height) / 10, 1).

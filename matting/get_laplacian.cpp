@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "matting/calc_control.h"
 #include "matting/imgutil.h"
 #include "numeric/Choleski.h"
 #include "numeric/allocate.h"
@@ -30,13 +31,13 @@ struct WindowStorage {
         T(static_cast<double*>(mget_spc(N * c, sizeof(double)))),
         A(static_cast<double*>(mget_spc(N * N, sizeof(double)))) {}
   ~WindowStorage() {
-    std::free(list);
-    std::free(mu);
-    std::free(I);
-    std::free(C);
-    std::free(mumu);
-    std::free(T);
-    std::free(A);
+    free_spc(list);
+    free_spc(mu);
+    free_spc(I);
+    free_spc(C);
+    free_spc(mumu);
+    free_spc(T);
+    free_spc(A);
   }
   WindowStorage(const WindowStorage&) = delete;
   WindowStorage& operator=(const WindowStorage&) = delete;
@@ -143,7 +144,16 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
 
   QMatrix L;
   Q_Constr(&L, "A", n, 1, ByRows, 0, 1);
-  double** known = imerode(mask, width, height, r);
+  // Released here only when the calculation stops half-way (a cancel or a lack of memory).
+  struct Guard {
+    QMatrix* matrix;
+    double** known;
+    ~Guard() {
+      if (known != nullptr) free_img_t(known);
+      if (matrix != nullptr) Q_Destr(matrix);
+    }
+  } guard{&L, nullptr};
+  double** known = guard.known = imerode(mask, width, height, r);
   bool ok = LASResult() == LASOK;
 
   // Window pass: accumulate W over every window that has a free pixel. A row p can hold the
@@ -151,7 +161,8 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
   // column from the diagonal down (2r + 1) and 2r further columns of 4r + 1.
   WindowStorage s(N, c);
   const size_t capacity = static_cast<size_t>(2 * r + 1) + static_cast<size_t>(2 * r) * (4 * r + 1);
-  for (int x = r; ok && x < width - r; ++x)
+  for (int x = r; ok && x < width - r; ++x) {
+    calc_report_fraction(0.9 * x / width);
     for (int y = r; ok && y < height - r; ++y) {
       if (known[y][x] != 0.0) continue;
       int i = 0;
@@ -191,6 +202,7 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
 
       for (int a = 0; ok && a < N; ++a) ok = merge_window_row(&L, s.list, s.A, N, a, capacity);
     }
+  }
 
   // Diagonal pass: L = D - W. Offsets of every pixel within 2r columns and 2r rows, i.e. of
   // every pixel that can share a window with the row's pixel.
@@ -202,6 +214,7 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
         offsets.push_back(static_cast<long long>(a - 2 * r) * height + (b - 2 * r));
     const long long dim = static_cast<long long>(n);
     for (size_t p = 1; p <= n; ++p) {
+      if (p % 65536 == 0) calc_check_cancel();
       const size_t len = L.Len[p];
       if (len == 0) continue;
       ElType* row = L.El[p];
@@ -215,6 +228,8 @@ QMatrix getLaplacian1(const TIFF_img* image, double** mask, double softness, int
       Q_AddVal(&L, p, 0, sum);
     }
   }
+  guard.matrix = nullptr;
+  guard.known = nullptr;
   free_img_t(known);
   return L;
 }

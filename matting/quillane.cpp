@@ -4,6 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
+
+#include <umfpack.h>
+
+#include "matting/auto_levels.h"
+#include "matting/calc_control.h"
+#include "matting/solver_status.h"
 
 #include "matting/imgutil.h"
 #include "matting/stage_profile.h"
@@ -62,10 +69,12 @@ void apply_trimap(double** up, double** mask, double** value, int width, int hei
 
 // One level of the driver; levels and active already adjusted (threshold >= 0.02,
 // active >= 1). A level whose halving would be too small is treated as the coarsest.
+// total: the levels of the whole calculation, for the progress report.
 double** c2f_level(TIFF_img* image, double** mask, double** value, int levels, int active,
-                   double threshold, double softness, int window_radius, int* status) {
+                   double threshold, double softness, int window_radius, int* status, int total) {
   const int width = image->width, height = image->height;
   if (levels > 1 && !can_halve(width, height, window_radius)) levels = 1;
+  calc_report_level(levels, total);
   if (levels <= 1) return solveAlpha(image, mask, value, softness, window_radius, status);
 
   matte_stage_begin(MATTE_STAGE_RESAMPLING);
@@ -78,8 +87,9 @@ double** c2f_level(TIFF_img* image, double** mask, double** value, int levels, i
   std::fflush(stdout);
   double** coarse =
       c2f_level(&small, small_mask, small_value, levels - 1, std::min(levels - 1, active),
-                threshold, softness, window_radius, status);
+                threshold, softness, window_radius, status, total);
 
+  calc_report_level(levels, total);
   matte_stage_begin(MATTE_STAGE_RESAMPLING);
   double** up = upSampleAlphaUsingImg(coarse, &small, image, softness, window_radius);
   free_img_t(small_mask);
@@ -123,7 +133,7 @@ double** solveAlphaC2F(TIFF_img* image, double** mask, double** value, int level
     active_levels_num = std::min(active_levels_num, levels);
   }
   return c2f_level(image, mask, value, levels_num, active_levels_num, threshold, softness,
-                   window_radius, status);
+                   window_radius, status, levels_num);
 }
 
 void scale2_255(double** alpha, int cols, int rows) {
@@ -137,23 +147,38 @@ void scale2_255(double** alpha, int cols, int rows) {
 }
 
 int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value,
-                    const CalcOptions& opts, TIFF_img* alpha_img) {
+                    const CalcOptions& opts, TIFF_img* alpha_img, CalcControl* control) {
   // An error left on this thread's register by an earlier run would silence the containers.
   LASClearError();
   const int width = image->width, height = image->height;
   const int active = std::min(opts.active_levels_num, opts.levels_num);
   int status = -3;  // stays when no solve runs
-  double** alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
-                                 opts.threshold, opts.softness, opts.window_radius, &status);
-  scale2_255(alpha, width, height);
-  get_TIFF(alpha_img, height, width, 'g');
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      alpha_img->plane[y][x] = static_cast<uint8_t>(static_cast<int>(alpha[y][x]));
+  alpha_img->TIFF_type = 0;
+  try {
+    // Everything allocated from here on is released if the calculation stops half-way.
+    AllocationScope scope;
+    CalcControlBinding binding(control);
+    double** alpha =
+        opts.auto_levels != 0
+            ? solve_auto_levels(image, stroke_mask, stroke_value, opts, &status)
+            : solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
+                            opts.threshold, opts.softness, opts.window_radius, &status);
+    scale2_255(alpha, width, height);
+    get_TIFF(alpha_img, height, width, 'g');
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        alpha_img->plane[y][x] = static_cast<uint8_t>(static_cast<int>(alpha[y][x]));
+    free_img_t(alpha);
+  } catch (const std::bad_alloc&) {
+    status = UMFPACK_ERROR_out_of_memory;
+    alpha_img->TIFF_type = 0;
+  } catch (const CalcCancelled&) {
+    status = CALC_STATUS_CANCELLED;
+    alpha_img->TIFF_type = 0;
+  }
   free_TIFF(image);
   free_img_t(stroke_value);
   free_img_t(stroke_mask);
-  free_img_t(alpha);
   std::fputc('\a', stdout);
   std::fflush(stdout);
   return status;

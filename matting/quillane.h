@@ -2,6 +2,7 @@
 #ifndef QUILLANE_MATTING_QUILLANE_H
 #define QUILLANE_MATTING_QUILLANE_H
 
+#include "matting/calc_control.h"
 #include "matting/calc_options.h"
 #include "numeric/tiff.h"
 
@@ -24,11 +25,16 @@ void scale2_255(double** alpha, int cols, int rows);
 int usable_levels(int width, int height, int levels_num, int window_radius);
 
 // The worker's calculation: runs solveAlphaC2F() on the inputs (with active levels at most
-// levels_num), converts the matte to bytes in alpha_img (out: a 'g' image of the same size,
-// planes owned by the caller, free_TIFF()), releases image's planes, stroke_mask and
-// stroke_value, and writes the bell character to stdout. Clears this thread's sparse
-// container error register first. Returns the solver status, -3 when no solve ran.
+// levels_num), or the automatic levels (auto_levels.h) when opts ask for them, converts the
+// matte to bytes in alpha_img (out: a 'g' image of the same size, planes owned by the caller,
+// free_TIFF()), releases image's planes, stroke_mask and stroke_value, and writes the bell
+// character to stdout. Clears this thread's sparse container error register first.
+// In-out control (borrowed, may be null): receives progress and may cancel.
+// Returns the solver status, -3 when no solve ran, UMFPACK's -1 (out of memory) when any
+// allocation failed, CALC_STATUS_CANCELLED when control asked to stop. In the last two cases
+// no matte is made: alpha_img gets no planes (its TIFF_type is 0, so free_TIFF() frees
+// nothing) and everything the calculation allocated is released.
 int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value,
-                    const CalcOptions& opts, TIFF_img* alpha_img);
+                    const CalcOptions& opts, TIFF_img* alpha_img, CalcControl* control = nullptr);
 
 #endif

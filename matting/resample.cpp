@@ -6,6 +6,7 @@
 
 #include "matting/imgutil.h"
 #include "numeric/Choleski.h"
+#include "matting/calc_control.h"
 #include "numeric/allocate.h"
 #include "numeric/matrixutil.h"
 
@@ -70,11 +71,13 @@ TIFF_img downSmpIm(const TIFF_img* image, int filts) {
   double** K = outer_kernel(filts, kReduce1, kReduce2);
   for (int ch = 0; ch < P; ++ch) {
     uint8_t** dst = P == 3 ? out.channels[ch] : out.plane;
-    for (int i = filts, oc = 0; i < width - filts; i += 2, ++oc)
+    for (int i = filts, oc = 0; i < width - filts; i += 2, ++oc) {
+      calc_check_cancel();
       for (int j = filts, orow = 0; j < height - filts; j += 2, ++orow) {
         const int t = static_cast<int>(filter_at(src[ch], K, filts, j, i));
         dst[orow][oc] = static_cast<uint8_t>(t <= 0 ? 0 : t > 255 ? 255 : t);
       }
+    }
   }
   free_img_t(K);
   return out;
@@ -114,7 +117,8 @@ double*** getLinearCoeff(double** alpha, const TIFF_img* image, double eps, int 
   double* t = static_cast<double*>(mget_spc(rows, sizeof(double)));
   double* v = static_cast<double*>(mget_spc(m, sizeof(double)));
 
-  for (int x = win; x < width - win; ++x)
+  for (int x = win; x < width - win; ++x) {
+    calc_check_cancel();
     for (int y = win; y < height - win; ++y) {
       for (int k = 0; k < rows * m; ++k) A[k] = 0.0;
       for (int k = 0; k < rows; ++k) t[k] = 0.0;
@@ -141,11 +145,12 @@ double*** getLinearCoeff(double** alpha, const TIFF_img* image, double eps, int 
       if (Choleski_LU_Solve(N, v, coeff[y][x], m) < 0)
         die("\nFailure - The matrix L is singular.\n", 1);
     }
-  std::free(A);
-  std::free(At);
-  std::free(N);
-  std::free(t);
-  std::free(v);
+  }
+  free_spc(A);
+  free_spc(At);
+  free_spc(N);
+  free_spc(t);
+  free_spc(v);
 
   auto copy = [m](double* dst, const double* src) {
     for (int k = 0; k < m; ++k) dst[k] = src[k];
@@ -202,7 +207,8 @@ double*** upSmpArr(double*** in, int height, int width, int depth, int new_heigh
       for (int col = leftmost; col < pw; col += 2)
         if (inside(row, col) && inside(bottom, col)) pad[row][col][k] = pad[bottom][col][k];
 
-    for (int Y = 0; Y < new_height; ++Y)
+    for (int Y = 0; Y < new_height; ++Y) {
+      if (Y % 64 == 0) calc_check_cancel();
       for (int X = 0; X < new_width; ++X) {
         double sum = 0.0;
         for (int dx = -filts; dx <= filts; ++dx)
@@ -210,6 +216,7 @@ double*** upSmpArr(double*** in, int height, int width, int depth, int new_heigh
             sum += K[dy + filts][dx + filts] * pad[Y + filts + dy][X + filts + dx][k];
         out[Y][X][k] = sum;
       }
+    }
   }
   free_img_t(K);
   multifree(pad, 3);

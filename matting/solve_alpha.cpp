@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
+#include "matting/calc_control.h"
 #include "matting/get_laplacian.h"
 #include "matting/imgutil.h"
 #include "matting/stage_profile.h"
@@ -18,6 +20,9 @@ namespace {
 
 // Weight that pulls a constrained pixel towards its target.
 const double kLambda = 100.0;
+
+// Index type of UMFPACK's and CHOLMOD's 64-bit interfaces.
+typedef SuiteSparse_long Index;
 
 // Adds the constraint terms to L (row p's diagonal, or a one-entry row for a constrained
 // pixel in no window) and writes the right-hand side 100 * mask * value into d.
@@ -45,7 +50,7 @@ void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int w
 
 // Builds the compressed-column form of the full symmetric matrix from the upper triangle
 // stored in L: every off-diagonal entry in both triangles, every diagonal entry once, 0-based,
-// columns sorted. Null when CHOLMOD runs out of memory.
+// columns sorted, 64-bit indices. Null when CHOLMOD runs out of memory.
 //
 // The columns are filled directly instead of through a triplet matrix and a conversion: that
 // halves the memory of this step on large images. Walking the rows p = 1..n in order appends
@@ -63,29 +68,30 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
     }
     if (L->Len[p] != 0) total += 2 * L->Len[p] - 1;
   }
-  cholmod_sparse* A = cholmod_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
+  calc_check_cancel();
+  cholmod_sparse* A = cholmod_l_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
   if (A == nullptr) return nullptr;
-  int* Ap = static_cast<int*>(A->p);
-  int* Ai = static_cast<int*>(A->i);
+  Index* Ap = static_cast<Index*>(A->p);
+  Index* Ai = static_cast<Index*>(A->i);
   double* Ax = static_cast<double*>(A->x);
   std::vector<size_t> next(n);
   size_t start = 0;
   for (size_t j = 0; j < n; ++j) {
-    Ap[j] = static_cast<int>(start);
+    Ap[j] = static_cast<Index>(start);
     next[j] = start;
     start += count[j];
   }
-  Ap[n] = static_cast<int>(start);
+  Ap[n] = static_cast<Index>(start);
   for (size_t p = 1; p <= n; ++p) {
     const ElType* row = L->El[p];
     for (size_t k = 0; k < L->Len[p]; ++k) {
       const size_t q = row[k].Pos;
       const size_t a = next[q - 1]++;  // entry (p, q): row p - 1 of column q - 1
-      Ai[a] = static_cast<int>(p) - 1;
+      Ai[a] = static_cast<Index>(p) - 1;
       Ax[a] = row[k].Val;
       if (k > 0) {
         const size_t b = next[p - 1]++;  // entry (q, p): row q - 1 of column p - 1
-        Ai[b] = static_cast<int>(q) - 1;
+        Ai[b] = static_cast<Index>(q) - 1;
         Ax[b] = row[k].Val;
       }
     }
@@ -93,113 +99,131 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
   return A;
 }
 
-// The alpha of a level that could not be solved: zero everywhere.
-double** zero_alpha(int width, int height) {
+// Owns what one solve holds outside the engine's arrays, so that a cancel or a failed
+// allocation half-way releases it all.
+struct SolveResources {
+  QMatrix L{};
+  Vector d{}, x{};
+  bool have_L = false, have_vectors = false;
+  cholmod_common cc;
+  bool started = false;
+  cholmod_sparse* A = nullptr;
+  cholmod_dense* B = nullptr;
+  cholmod_dense* X = nullptr;
+  void* symbolic = nullptr;
+  void* numeric = nullptr;
+
+  ~SolveResources() {
+    if (symbolic != nullptr) umfpack_dl_free_symbolic(&symbolic);
+    if (numeric != nullptr) umfpack_dl_free_numeric(&numeric);
+    if (started) {
+      cholmod_l_free_sparse(&A, &cc);
+      cholmod_l_free_dense(&B, &cc);
+      cholmod_l_free_dense(&X, &cc);
+      cholmod_l_finish(&cc);
+    }
+    if (have_L) Q_Destr(&L);
+    if (have_vectors) {
+      V_Destr(&d);
+      V_Destr(&x);
+    }
+  }
+};
+
+// Ends a calculation that ran out of memory (inside a calculation) or reports it as the
+// solver's out-of-memory status with a zero alpha (outside one). Returns the alpha to return.
+double** out_of_memory(int width, int height, int* status) {
+  if (in_allocation_scope()) throw std::bad_alloc();
+  *status = UMFPACK_ERROR_out_of_memory;
   return get_init_arr_t<double>(width, height);
 }
 
 }  // namespace
 
 // In image, mask, value (level-sized, [y][x]), softness, window_radius; out *status: the
-// UMFPACK status of the solve step (0 success, > 0 warning, < 0 error). Returns a new
-// height x width alpha (free_img), clamped to 0..1 (NaN stays). Pixels are numbered
-// column-major and 1-based, x * height + y + 1, as in getLaplacian1.
+// UMFPACK status of the first failing step, else of the solve step (0 success, > 0 warning,
+// < 0 error). Returns a new height x width alpha (free_img), clamped to 0..1 (NaN stays).
+// Pixels are numbered column-major and 1-based, x * height + y + 1, as in getLaplacian1.
+// Inside a calculation a lack of memory throws std::bad_alloc instead of returning status -1.
 double** solveAlpha(const TIFF_img* image, double** mask, double** value, double softness,
                     int window_radius, int* status) {
   const int width = image->width, height = image->height;
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+  SolveResources r;
 
   matte_stage_begin(MATTE_STAGE_LAPLACIAN);
-  QMatrix L = getLaplacian1(image, mask, softness, window_radius);
+  r.L = getLaplacian1(image, mask, softness, window_radius);
+  r.have_L = true;
   matte_stage_end(MATTE_STAGE_LAPLACIAN);
 
   matte_stage_begin(MATTE_STAGE_ASSEMBLY);
-  Vector d, x;
-  V_Constr(&d, "d", n, 0, 1);
-  V_SetAllCmp(&d, 0.0);
-  V_Constr(&x, "x", n, 0, 1);
-  add_constraints(&L, &d, mask, value, width, height);
+  V_Constr(&r.d, "d", n, 0, 1);
+  V_SetAllCmp(&r.d, 0.0);
+  V_Constr(&r.x, "x", n, 0, 1);
+  r.have_vectors = true;
+  add_constraints(&r.L, &r.d, mask, value, width, height);
 
   // A recorded container error (an allocation that failed while the Laplacian or the
   // constraints were built) means the matrix is incomplete: solving it would give a wrong
-  // matte without any sign. Report it as the solver's out-of-memory status instead.
-  if (LASResult() != LASOK) {
-    Q_Destr(&L);
-    V_Destr(&d);
-    V_Destr(&x);
-    matte_stage_end(MATTE_STAGE_ASSEMBLY);
-    *status = UMFPACK_ERROR_out_of_memory;
-    return zero_alpha(width, height);
-  }
+  // matte without any sign.
+  if (LASResult() != LASOK) return out_of_memory(width, height, status);
 
-  cholmod_common cc;
-  cholmod_start(&cc);
-  cholmod_sparse* A = assemble(&L, &cc);
-  Q_Destr(&L);
-  cholmod_dense* B = cholmod_allocate_dense(n, 1, n, CHOLMOD_REAL, &cc);
-  if (A == nullptr || B == nullptr) {
-    // CHOLMOD ran out of memory before UMFPACK could be asked.
-    cholmod_free_sparse(&A, &cc);
-    cholmod_free_dense(&B, &cc);
-    cholmod_finish(&cc);
-    V_Destr(&d);
-    V_Destr(&x);
-    matte_stage_end(MATTE_STAGE_ASSEMBLY);
-    *status = UMFPACK_ERROR_out_of_memory;
-    return zero_alpha(width, height);
-  }
-  double* rhs = static_cast<double*>(B->x);
-  for (size_t i = 0; i < n; ++i) rhs[i] = V_GetCmp(&d, i + 1);
+  cholmod_l_start(&r.cc);
+  r.started = true;
+  r.A = assemble(&r.L, &r.cc);
+  Q_Destr(&r.L);
+  r.have_L = false;
+  r.B = cholmod_l_allocate_dense(n, 1, n, CHOLMOD_REAL, &r.cc);
+  if (r.A == nullptr || r.B == nullptr) return out_of_memory(width, height, status);
+  double* rhs = static_cast<double*>(r.B->x);
+  for (size_t i = 0; i < n; ++i) rhs[i] = V_GetCmp(&r.d, i + 1);
   matte_stage_end(MATTE_STAGE_ASSEMBLY);
 
-  // Symbolic, numeric, solve with UMFPACK's default control. One information array serves
-  // all three calls; only the status the solve leaves in it is reported (a failed analysis
-  // or factorisation shows there as an invalid symbolic or numeric object).
-  const int* Ap = static_cast<const int*>(A->p);
-  const int* Ai = static_cast<const int*>(A->i);
-  const double* Ax = static_cast<const double*>(A->x);
-  const int dim = static_cast<int>(n);
+  // Symbolic, numeric, solve with UMFPACK's default control, through the 64-bit interface so
+  // that only memory limits the size. The first step that fails gives the status; the later
+  // steps are not run then (the solve would only report an invalid object).
+  const Index* Ap = static_cast<const Index*>(r.A->p);
+  const Index* Ai = static_cast<const Index*>(r.A->i);
+  const double* Ax = static_cast<const double*>(r.A->x);
+  const Index dim = static_cast<Index>(n);
   double info[UMFPACK_INFO];
-  void* symbolic = nullptr;
-  void* numeric = nullptr;
   matte_stage_begin(MATTE_STAGE_SYMBOLIC);
-  umfpack_di_symbolic(dim, dim, Ap, Ai, Ax, &symbolic, nullptr, info);
+  umfpack_dl_symbolic(dim, dim, Ap, Ai, Ax, &r.symbolic, nullptr, info);
   matte_stage_end(MATTE_STAGE_SYMBOLIC);
-  matte_stage_begin(MATTE_STAGE_NUMERIC);
-  umfpack_di_numeric(Ap, Ai, Ax, symbolic, &numeric, nullptr, info);
-  umfpack_di_free_symbolic(&symbolic);
-  matte_stage_end(MATTE_STAGE_NUMERIC);
+  int step_status = static_cast<int>(info[UMFPACK_STATUS]);
+  if (step_status >= 0) {
+    matte_stage_begin(MATTE_STAGE_NUMERIC);
+    umfpack_dl_numeric(Ap, Ai, Ax, r.symbolic, &r.numeric, nullptr, info);
+    umfpack_dl_free_symbolic(&r.symbolic);
+    matte_stage_end(MATTE_STAGE_NUMERIC);
+    step_status = static_cast<int>(info[UMFPACK_STATUS]);
+  }
+  if (step_status == UMFPACK_ERROR_out_of_memory) return out_of_memory(width, height, status);
 
   matte_stage_begin(MATTE_STAGE_SOLVE);
-  cholmod_dense* X = cholmod_allocate_dense(n, 1, n, CHOLMOD_REAL, &cc);
-  if (X != nullptr) {
-    double* solution = static_cast<double*>(X->x);
-    umfpack_di_solve(UMFPACK_A, Ap, Ai, Ax, solution, rhs, numeric, nullptr, info);
-    for (size_t i = 0; i < n; ++i) V_SetCmp(&x, i + 1, solution[i]);
-    *status = static_cast<int>(info[UMFPACK_STATUS]);
+  if (step_status >= 0) {
+    r.X = cholmod_l_allocate_dense(n, 1, n, CHOLMOD_REAL, &r.cc);
+    if (r.X == nullptr) return out_of_memory(width, height, status);
+    double* solution = static_cast<double*>(r.X->x);
+    umfpack_dl_solve(UMFPACK_A, Ap, Ai, Ax, solution, rhs, r.numeric, nullptr, info);
+    for (size_t i = 0; i < n; ++i) V_SetCmp(&r.x, i + 1, solution[i]);
+    step_status = static_cast<int>(info[UMFPACK_STATUS]);
   } else {
-    V_SetAllCmp(&x, 0.0);
-    *status = UMFPACK_ERROR_out_of_memory;
+    V_SetAllCmp(&r.x, 0.0);
   }
-  umfpack_di_free_numeric(&numeric);
-  cholmod_free_sparse(&A, &cc);
-  cholmod_free_dense(&B, &cc);
-  cholmod_free_dense(&X, &cc);
-  cholmod_finish(&cc);
+  *status = step_status;
   matte_stage_end(MATTE_STAGE_SOLVE);
 
   for (size_t p = 1; p <= n; ++p) {
-    const double v = V_GetCmp(&x, p);
+    const double v = V_GetCmp(&r.x, p);
     if (v > 1.0)
-      V_SetCmp(&x, p, 1.0);
+      V_SetCmp(&r.x, p, 1.0);
     else if (v < 0.0)
-      V_SetCmp(&x, p, 0.0);
+      V_SetCmp(&r.x, p, 0.0);
   }
   double** alpha = get_img_t<double>(width, height);
   for (int y = 0; y < height; ++y)
     for (int col = 0; col < width; ++col)
-      alpha[y][col] = V_GetCmp(&x, static_cast<size_t>(col) * height + y + 1);
-  V_Destr(&d);
-  V_Destr(&x);
+      alpha[y][col] = V_GetCmp(&r.x, static_cast<size_t>(col) * height + y + 1);
   return alpha;
 }

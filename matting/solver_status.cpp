@@ -1,5 +1,7 @@
 #include "matting/solver_status.h"
 
+#include <cstdio>
+
 const char* solver_status_message(int status) {
   switch (status) {
     case -1:
@@ -35,7 +37,24 @@ const char* solver_status_message(int status) {
       return "failure: internal error";
     case -911:
       return "failure: UMF internal error";
+    case CALC_STATUS_CANCELLED:
+      return "Calculation cancelled";
     default:
       return nullptr;
   }
+}
+
+std::string solver_warning_message(int status) {
+  if (status <= 0) return "";
+  // UMFPACK's warnings: 1 singular matrix, 2 and 3 determinant under- and overflow.
+  char text[256];
+  const char* what = status == 1   ? "the system is singular"
+                     : status == 2 ? "the determinant underflows"
+                     : status == 3 ? "the determinant overflows"
+                                   : "the solver reported a warning";
+  std::snprintf(text, sizeof text,
+                "warning: %s (solver status %d): the matte may be wrong.\n"
+                "Paint more foreground and background strokes, or calculate a larger region.",
+                what, status);
+  return text;
 }

@@ -1,8 +1,9 @@
-// Optional per-stage observation of a matte calculation, for the benchmark.
+// The costly stages of a matte calculation, and their optional observation for the benchmark.
 //
-// The engine marks the start and end of each costly stage; when the calling thread has an
-// observer installed it is told, otherwise marking costs one thread-local load. The engine's
-// results never depend on an observer.
+// The engine marks the start and end of each stage. The marks report progress to the
+// calculation's control and check for a cancel request (calc_control.h); when the calling
+// thread has an observer installed it is told too. The engine's results never depend on an
+// observer.
 #ifndef QUILLANE_MATTING_STAGE_PROFILE_H
 #define QUILLANE_MATTING_STAGE_PROFILE_H
 
@@ -18,6 +19,9 @@ enum MatteStage {
 
 // Short lower-case name of a stage ("laplacian", "assembly", ...); a static string.
 const char* matte_stage_name(MatteStage stage);
+
+// What a stage does, for a user ("building the Laplacian", "factorising", ...); static.
+const char* matte_stage_label(MatteStage stage);
 
 // Receives stage boundaries on the thread that installed it. Stages do not nest, except that
 // the resampling of a level is reported around the halving and the upsampling only, never
@@ -36,29 +40,9 @@ MatteStageObserver* set_matte_stage_observer(MatteStageObserver* observer);
 // The calling thread's observer, or null.
 MatteStageObserver* matte_stage_observer();
 
-// Tell the calling thread's observer, if any, that a stage begins or ends.
-inline void matte_stage_begin(MatteStage stage) {
-  if (MatteStageObserver* o = matte_stage_observer()) o->stage_begin(stage);
-}
-inline void matte_stage_end(MatteStage stage) {
-  if (MatteStageObserver* o = matte_stage_observer()) o->stage_end(stage);
-}
-
-// Marks one stage for the lifetime of the object.
-class MatteStageScope {
- public:
-  explicit MatteStageScope(MatteStage stage) : stage_(stage), observer_(matte_stage_observer()) {
-    if (observer_ != nullptr) observer_->stage_begin(stage_);
-  }
-  ~MatteStageScope() {
-    if (observer_ != nullptr) observer_->stage_end(stage_);
-  }
-  MatteStageScope(const MatteStageScope&) = delete;
-  MatteStageScope& operator=(const MatteStageScope&) = delete;
-
- private:
-  MatteStage stage_;
-  MatteStageObserver* observer_;
-};
+// A stage begins or ends on the calling thread: tells its observer, if any, reports the stage
+// to its calculation control, if any, and throws CalcCancelled when that asks to stop.
+void matte_stage_begin(MatteStage stage);
+void matte_stage_end(MatteStage stage);
 
 #endif

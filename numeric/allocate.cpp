@@ -5,13 +5,45 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <unordered_set>
 
 namespace {
 
+// The blocks handed out on this thread while an AllocationScope is open.
+struct ScopeState {
+  bool open = false;
+  std::unordered_set<void*> blocks;
+};
+thread_local ScopeState scope;
+
 [[noreturn]] void die(const char* message) {
+  if (scope.open) throw std::bad_alloc();
   std::fputs(message, stderr);
   std::fflush(stderr);
   std::exit(-1);
+}
+
+// Remembers a fresh block in the open scope; a block that cannot be remembered is released
+// again, so that the failure leaks nothing.
+void* track(void* block, const char* message) {
+  if (block == nullptr) die(message);
+  if (scope.open) {
+    try {
+      scope.blocks.insert(block);
+    } catch (...) {
+      std::free(block);
+      throw;
+    }
+  }
+  return block;
+}
+
+void release(void* block) {
+  if (block == nullptr) return;
+  if (scope.open) scope.blocks.erase(block);
+  std::free(block);
 }
 
 // count * size in bytes, or SIZE_MAX when the product cannot be represented; an
@@ -38,16 +70,33 @@ void** link_rows(void** table, char* data, int cols, int rows, size_t size) {
 
 void* get_spc(int count, size_t size) {
   size_t bytes = byte_count(count, size);
-  void* p = bytes == SIZE_MAX ? nullptr : std::calloc(bytes ? bytes : 1, 1);
-  if (p == nullptr) die("==> calloc() error\n");
-  return p;
+  return track(bytes == SIZE_MAX ? nullptr : std::calloc(bytes ? bytes : 1, 1),
+               "==> calloc() error\n");
 }
 
 void* mget_spc(int count, size_t size) {
   size_t bytes = byte_count(count, size);
-  void* p = bytes == SIZE_MAX ? nullptr : std::malloc(bytes ? bytes : 1);
-  if (p == nullptr) die("==> malloc() error\n");
-  return p;
+  return track(bytes == SIZE_MAX ? nullptr : std::malloc(bytes ? bytes : 1),
+               "==> malloc() error\n");
+}
+
+void free_spc(void* block) {
+  release(block);
+}
+
+AllocationScope::AllocationScope() : exceptions_(std::uncaught_exceptions()) {
+  scope.open = true;
+}
+
+AllocationScope::~AllocationScope() {
+  if (std::uncaught_exceptions() > exceptions_)
+    for (void* block : scope.blocks) std::free(block);
+  scope.blocks.clear();
+  scope.open = false;
+}
+
+bool in_allocation_scope() {
+  return scope.open;
 }
 
 void** get_img(int cols, int rows, size_t size) {
@@ -55,8 +104,8 @@ void** get_img(int cols, int rows, size_t size) {
   if (n < 0 || rows < 0) die("==> malloc() error\n");
   void** table = static_cast<void**>(mget_spc(rows, sizeof(void*)));
   size_t bytes = byte_count(n, size);
-  char* data = bytes == SIZE_MAX ? nullptr : static_cast<char*>(std::malloc(bytes ? bytes : 1));
-  if (data == nullptr) die("==> malloc() error\n");
+  char* data = static_cast<char*>(
+      track(bytes == SIZE_MAX ? nullptr : std::malloc(bytes ? bytes : 1), "==> malloc() error\n"));
   return link_rows(table, data, cols, rows, size);
 }
 
@@ -65,14 +114,14 @@ void** get_init_arr(int cols, int rows, size_t size) {
   if (n < 0 || rows < 0) die("==> calloc() error\n");
   void** table = static_cast<void**>(get_spc(rows, sizeof(void*)));
   size_t bytes = byte_count(n, size);
-  char* data = bytes == SIZE_MAX ? nullptr : static_cast<char*>(std::calloc(bytes ? bytes : 1, 1));
-  if (data == nullptr) die("==> calloc() error\n");
+  char* data = static_cast<char*>(track(
+      bytes == SIZE_MAX ? nullptr : std::calloc(bytes ? bytes : 1, 1), "==> calloc() error\n"));
   return link_rows(table, data, cols, rows, size);
 }
 
 void free_img(void** array) {
-  std::free(array[0]);
-  std::free(array);
+  release(array[0]);
+  release(array);
 }
 
 void* multialloc_init(size_t s, int d, ...) {
@@ -85,7 +134,7 @@ void* multialloc_init(size_t s, int d, ...) {
 
   if (d == 1) {
     void* block = get_spc(extent[0], s);
-    std::free(extent);
+    release(extent);
     return block;
   }
 
@@ -110,7 +159,7 @@ void* multialloc_init(size_t s, int d, ...) {
     level = reinterpret_cast<void**>(block);
     count = next;
   }
-  std::free(extent);
+  release(extent);
   return top;
 }
 
@@ -118,7 +167,7 @@ void multifree(void* array, int d) {
   void* p = array;
   for (int i = 0; i < d && p != nullptr; ++i) {
     void* next = i + 1 < d ? *static_cast<void**>(p) : nullptr;
-    std::free(p);
+    release(p);
     p = next;
   }
 }

@@ -63,7 +63,7 @@ void free_TIFF(TIFF_img* img) {
     case 'a': {
       int n = colour_plane_count(img->TIFF_type);
       for (int i = 0; i < n; ++i) free_img_t(img->channels[i]);
-      std::free(img->channels);
+      free_spc(img->channels);
       break;
     }
     default:

@@ -1,0 +1,80 @@
+// Progress and cancellation of a running matte calculation.
+//
+// The calculating thread reports where it is (level, stage, fraction of the stage) and checks
+// for a cancel request between stages, rows and iterations; other threads read the report and
+// may ask it to stop. Everything is lock-free, so request_cancel() may be called from a signal
+// handler. A running sparse factorisation cannot be interrupted: the request takes effect at
+// the first check after it.
+#ifndef QUILLANE_MATTING_CALC_CONTROL_H
+#define QUILLANE_MATTING_CALC_CONTROL_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "matting/stage_profile.h"
+
+struct CalcProgress {
+  int level;         // level being worked on, 1 = coarsest; 0 before the first report
+  int levels;        // levels the calculation works on
+  MatteStage stage;  // what it is doing (meaningful once level > 0)
+  double fraction;   // 0..1 of the current stage, or -1 when not known
+};
+
+class CalcControl {
+ public:
+  // Any thread: asks the calculation to stop at its next check.
+  void request_cancel() { cancel_.store(true, std::memory_order_relaxed); }
+  bool cancel_requested() const { return cancel_.load(std::memory_order_relaxed); }
+
+  // Any thread: the last report, read in one piece.
+  CalcProgress progress() const;
+
+  // The calculating thread: level and levels 0 keep the previous values.
+  void report(int level, int levels, MatteStage stage, double fraction);
+
+ private:
+  std::atomic<bool> cancel_{false};
+  std::atomic<uint64_t> state_{0};  // packed CalcProgress
+};
+
+// Thrown on the calculating thread when its control asks to stop; the calculation's entry
+// catches it (calculate_matte() turns it into CALC_STATUS_CANCELLED).
+struct CalcCancelled {};
+
+// Binds control (borrowed; null for none) to the calling thread while the object lives: the
+// engine's reports and checks on this thread go to it.
+class CalcControlBinding {
+ public:
+  explicit CalcControlBinding(CalcControl* control);
+  ~CalcControlBinding();
+  CalcControlBinding(const CalcControlBinding&) = delete;
+  CalcControlBinding& operator=(const CalcControlBinding&) = delete;
+
+ private:
+  CalcControl* previous_;
+};
+
+// The control bound to the calling thread, or null.
+CalcControl* calc_control();
+
+// Throws CalcCancelled when the calling thread's control asks to stop.
+inline void calc_check_cancel() {
+  if (CalcControl* c = calc_control())
+    if (c->cancel_requested()) throw CalcCancelled();
+}
+
+// Reports the level now worked on (1 = coarsest) out of levels.
+void calc_report_level(int level, int levels);
+
+// Reports the stage now running and how far it is (0..1, -1 unknown); checks for a cancel.
+void calc_report_stage(MatteStage stage, double fraction = -1);
+
+// Reports how far the current stage is (0..1); checks for a cancel.
+void calc_report_fraction(double fraction);
+
+// The report as a user reads it: "level 2 of 3 · solving · 40 %"; the level is left out for
+// one-level calculations and the percentage when not known. Empty before the first report.
+std::string calc_progress_text(const CalcProgress& progress);
+
+#endif
