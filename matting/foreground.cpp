@@ -157,9 +157,11 @@ int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int
     } else {
       fb = enlarge(fb, pw, ph, w, h);
     }
-    const int fine = std::max(params.fine_sweeps, 1);
-    solve_level(l, params, std::max(fine, std::min(params.max_sweeps, fine << std::min(k, 20))),
-                &fb);
+    // Coarser levels are cheap: twice the sweeps per level, up to max_sweeps.
+    const long long fine = std::max(params.fine_sweeps, 1);
+    const long long sweeps =
+        std::max(fine, std::min<long long>(params.max_sweeps, fine << std::min(k, 20)));
+    solve_level(l, params, static_cast<int>(sweeps), &fb);
     pw = w;
     ph = h;
   }
