@@ -28,11 +28,13 @@
 
 namespace {
 
-// One pyramid level: colours and alpha on 0..1.
+// One pyramid level, bytes as in the image (kept small: the sweeps are bound by memory).
 struct Level {
   int w = 0, h = 0;
-  std::vector<float> rgb, alpha;
+  std::vector<uint8_t> rgb, alpha;
 };
+
+const float kByte = 1.0f / 255.0f;
 
 // Source column (or row) of each of n samples of a side of `from` pixels, nearest neighbour.
 std::vector<int> nearest(int n, int from) {
@@ -53,8 +55,8 @@ Level sample_level(const uint8_t* rgb, const uint8_t* alpha, int width, int heig
     for (int x = 0; x < w; ++x) {
       const size_t s = static_cast<size_t>(ys[y]) * width + xs[x];
       const size_t d = static_cast<size_t>(y) * w + x;
-      for (int c = 0; c < 3; ++c) l.rgb[d * 3 + c] = rgb[s * 3 + c] * (1.0f / 255.0f);
-      l.alpha[d] = alpha[s] * (1.0f / 255.0f);
+      for (int c = 0; c < 3; ++c) l.rgb[d * 3 + c] = rgb[s * 3 + c];
+      l.alpha[d] = alpha[s];
     }
   return l;
 }
@@ -75,14 +77,17 @@ std::vector<float> enlarge(const std::vector<float>& fb, int pw, int ph, int w, 
 // (left, right, up, down; a neighbour outside the level is the pixel itself).
 inline void update_pixel(const Level& l, float eps, float* fb, size_t i, size_t left, size_t right,
                          size_t up, size_t down) {
-  const float a = l.alpha[i], b = 1.0f - a;
+  const float a = l.alpha[i] * kByte, b = 1.0f - a;
   float a00 = a * a, a11 = b * b;
   const float a01 = a * b;
-  const float* px = &l.rgb[i * 3];
-  float rf[3] = {a * px[0], a * px[1], a * px[2]};
-  float rb[3] = {b * px[0], b * px[1], b * px[2]};
+  const uint8_t* px = &l.rgb[i * 3];
+  float rf[3], rb[3];
+  for (int c = 0; c < 3; ++c) {
+    rf[c] = a * kByte * px[c];
+    rb[c] = b * kByte * px[c];
+  }
   for (size_t j : {left, right, up, down}) {
-    const float wt = eps + std::fabs(a - l.alpha[j]);
+    const float wt = eps + std::fabs(a - l.alpha[j] * kByte);
     a00 += wt;
     a11 += wt;
     const float* n = &fb[j * 6];
@@ -153,7 +158,7 @@ int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int
       // The coarsest level starts from the image itself as both layers.
       fb.resize(static_cast<size_t>(w) * h * 6);
       for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
-        for (int c = 0; c < 3; ++c) fb[i * 6 + c] = fb[i * 6 + 3 + c] = l.rgb[i * 3 + c];
+        for (int c = 0; c < 3; ++c) fb[i * 6 + c] = fb[i * 6 + 3 + c] = l.rgb[i * 3 + c] * kByte;
     } else {
       fb = enlarge(fb, pw, ph, w, h);
     }
