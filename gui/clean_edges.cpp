@@ -6,6 +6,8 @@ bool clean_edges_wanted = true;
 
 namespace {
 
+// True when some pixel is neither fully transparent nor opaque: only then is there anything to
+// clean (and a copy worth making).
 bool has_partial_alpha(GdkPixbuf* pixbuf) {
   if (!gdk_pixbuf_get_has_alpha(pixbuf)) return false;
   const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
