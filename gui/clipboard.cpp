@@ -1,5 +1,6 @@
 #include "gui/clipboard.h"
 
+#include "gui/clean_edges.h"
 #include "gui/gtkquillane.h"
 #include "gui/modes.h"
 #include "matting/calc_input.h"
@@ -12,6 +13,7 @@ void pixbuf_to_clipboard(GtkWidget*, gpointer) {
   GdkPixbuf* sub = gdk_pixbuf_new_subpixbuf(pixbuf_image, region.x, region.y, region.w, region.h);
   GdkPixbuf* copy = gdk_pixbuf_copy(sub);
   g_object_unref(sub);
+  clean_pixbuf_edges(copy);  // as the Save dialog's "Clean edge colours" says
   GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
   gtk_clipboard_set_image(clipboard, copy);
   gtk_clipboard_store(clipboard);

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "gui/brush.h"
+#include "gui/clean_edges.h"
 #include "gui/dialog_run.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
@@ -419,6 +420,13 @@ void on_save_as(GtkWidget*, gpointer window) {
   } else {
     preset_name(chooser, image_name, "_matte");
   }
+  // Only a view-mode save writes the matte, so only there can edge colours be cleaned.
+  GtkWidget* clean = edit ? nullptr : gtk_check_button_new_with_label("Clean edge colours");
+  if (clean != nullptr) {
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(clean), clean_edges_wanted);
+    gtk_widget_show(clean);
+    gtk_file_chooser_set_extra_widget(chooser, clean);
+  }
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   // The file written is NAME.png, which need not be the name chosen: the overwrite question is
   // asked below about the file actually written.
@@ -429,6 +437,8 @@ void on_save_as(GtkWidget*, gpointer window) {
 
   for (;;) {
     gint response = run_dialog(GTK_DIALOG(dialog));
+    if (clean != nullptr)
+      clean_edges_wanted = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(clean)) != FALSE;
     if (response != GTK_RESPONSE_ACCEPT && !(edit && response == RESPONSE_SAVE_IMAGE)) break;
     gchar* chosen = chooser_filename(chooser);
     if (chosen == nullptr) continue;
@@ -446,7 +456,9 @@ void on_save_as(GtkWidget*, gpointer window) {
       replace_string(&image_name, chosen);
       // The image of the mode the dialog was opened in, even if a calculation's result switched
       // the mode while the dialog was open.
-      save_pixbuf_to_file(image_name, edit ? pixbuf_no_alpha : pixbuf_alpha);
+      GdkPixbuf* image = pixbuf_to_write(edit ? pixbuf_no_alpha : pixbuf_alpha);
+      save_pixbuf_to_file(image_name, image);
+      g_object_unref(image);
     }
     break;
   }

@@ -5,6 +5,7 @@
 
 #include "gui/alpha_view.h"
 #include "gui/brush.h"
+#include "gui/clean_edges.h"
 #include "gui/clipboard.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
@@ -74,6 +75,7 @@ void reset_editor_state() {
   x_img_ROI = y_img_ROI = w_img_ROI = h_img_ROI = 0;
   note_region_image(0, 0);
   ok_to_calc = 1;
+  clean_edges_wanted = true;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "matting/calc_input.h"
 #include "matting/calc_options.h"
+#include "matting/foreground.h"
 #include "matting/imgutil.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
@@ -60,6 +61,9 @@ void print_help() {
       "  --trimap              STROKES is a grey trimap: 0 = background, 255 = foreground,\n"
       "                        anything else unknown\n"
       "  --alpha-only          write the matte alone as an 8-bit grey PNG\n"
+      "  --foreground          clean edge colours: where the matte is partly transparent, write\n"
+      "                        the estimated foreground colour instead of the image's, so\n"
+      "                        that the old background does not show on a new one\n"
       "  --quiet               print nothing on standard output (no solver trace)\n"
       "  --help                show this help and exit\n"
       "  --version             show the version and exit\n"
@@ -227,14 +231,14 @@ struct Arguments {
   bool given[CALC_OPTION_COUNT] = {};
   bool has_region = false;
   CalcRegion region = {0, 0, 0, 0};
-  bool trimap = false, alpha_only = false, quiet = false;
+  bool trimap = false, alpha_only = false, quiet = false, foreground = false;
   const char* image = nullptr;
   const char* strokes = nullptr;
   const char* output = nullptr;
 };
 
 Arguments parse_arguments(int argc, char** argv) {
-  enum { OPT_REGION = 256, OPT_TRIMAP, OPT_ALPHA_ONLY, OPT_FIRST_CALC };
+  enum { OPT_REGION = 256, OPT_TRIMAP, OPT_ALPHA_ONLY, OPT_FOREGROUND, OPT_FIRST_CALC };
   Arguments args;
   calc_options_default(&args.opts);
   std::vector<option> longopts;
@@ -244,6 +248,7 @@ Arguments parse_arguments(int argc, char** argv) {
   longopts.push_back({"region", required_argument, nullptr, OPT_REGION});
   longopts.push_back({"trimap", no_argument, nullptr, OPT_TRIMAP});
   longopts.push_back({"alpha-only", no_argument, nullptr, OPT_ALPHA_ONLY});
+  longopts.push_back({"foreground", no_argument, nullptr, OPT_FOREGROUND});
   longopts.push_back({"quiet", no_argument, nullptr, 'q'});
   longopts.push_back({"help", no_argument, nullptr, 'h'});
   longopts.push_back({"version", no_argument, nullptr, 'V'});
@@ -283,6 +288,9 @@ Arguments parse_arguments(int argc, char** argv) {
       case OPT_ALPHA_ONLY:
         args.alpha_only = true;
         break;
+      case OPT_FOREGROUND:
+        args.foreground = true;
+        break;
       case 'q':
         args.quiet = true;
         break;
@@ -298,6 +306,8 @@ Arguments parse_arguments(int argc, char** argv) {
         usage_error("unknown option '%s'", argv[optind - 1]);
     }
   }
+  if (args.foreground && args.alpha_only)
+    usage_error("--foreground writes colours; it cannot go with --alpha-only");
   if (argc - optind != 3)
     usage_error("expected IMAGE STROKES OUTPUT, got %d argument%s", argc - optind,
                 argc - optind == 1 ? "" : "s");
@@ -404,6 +414,7 @@ int run(const Arguments& args_in) {
       }
     }
   free_TIFF(&alpha);
+  if (args.foreground) clean_edge_colours(out.data.data(), width, height, width * 4);
   return write_output(args.output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
 }
 

@@ -2,10 +2,13 @@
 // alpha; the names actually written; the overwrite question; failures; the names and folders
 // proposed by the next Save.
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "gui/clean_edges.h"
+#include "gui/clipboard.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/view.h"
@@ -82,6 +85,15 @@ void set_view_mode(bool on) {
   settle();
 }
 
+// The Save dialog's check box "Clean edge colours", or null.
+GtkToggleButton* clean_box(GtkDialog* d) {
+  GtkWidget* box = find_widget(GTK_WIDGET(d), [](GtkWidget* w) {
+    return GTK_IS_CHECK_BUTTON(w) &&
+           g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), "Clean edge colours") == 0;
+  });
+  return box != nullptr ? GTK_TOGGLE_BUTTON(box) : nullptr;
+}
+
 class SaveTest : public EditorTest {
  protected:
   // Runs Save with the given dialog steps; every step must be used and no other dialog seen.
@@ -94,6 +106,20 @@ class SaveTest : public EditorTest {
   }
   void save_as(const std::string& path, gint response) {
     save({choose_file("Save File", path, response)});
+  }
+  // Saves in view mode with the check box "Clean edge colours" set to `on`; returns how the
+  // dialog showed it.
+  bool save_clean(const std::string& path, bool on) {
+    bool shown = false;
+    save({{"Save File", [&](GtkDialog* d) {
+             GtkToggleButton* box = clean_box(d);
+             ASSERT_NE(box, nullptr);
+             shown = gtk_toggle_button_get_active(box);
+             gtk_toggle_button_set_active(box, on);
+             set_chooser_test_filename(GTK_FILE_CHOOSER(d), path.c_str());
+             accept_file_dialog(d);
+           }}});
+    return shown;
   }
 
   // An image with white, black, blue and erased strokes.
@@ -206,7 +232,7 @@ TEST_F(SaveTest, ViewModeSaveWritesTheImageWithItsAlpha) {
   drag(2, 2, 20, 2);
   set_view_mode(true);
   std::string out = fresh_dir("out");
-  save_as(out + "/cutout-matte.png", GTK_RESPONSE_ACCEPT);
+  save_clean(out + "/cutout-matte.png", false);
   GdkPixbuf* back = load(out + "/cutout-matte.png");
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(gdk_pixbuf_get_n_channels(back), 4);
@@ -230,6 +256,55 @@ TEST_F(SaveTest, ViewModeSaveWritesTheImageWithItsAlpha) {
     for (int x = 0; x < 12; ++x)
       ASSERT_EQ(pixbuf_pixel(back, x, y), pixbuf_pixel(pixbuf_no_alpha, x, y));
   g_object_unref(back);
+}
+
+// Red seen through blue along a soft edge: with "Clean edge colours" on (the default) the file
+// and the copy have red at the partly transparent pixels and every other byte unchanged, and
+// the image itself keeps its colours; turned off, the box stays off and both are the image.
+TEST_F(SaveTest, CleanEdgeColoursInTheFileAndTheCopy) {
+  auto edge = [](int x, int) -> guint32 {
+    const double a = std::clamp((x - 4) / 16.0, 0.0, 1.0);
+    return guint32(std::lround(255 * a)) << 24 | guint32(std::lround(30 + 190 * a)) << 16 |
+           40u << 8 | guint32(std::lround(210 - 180 * a));
+  };
+  const int red[3] = {220, 40, 30};
+  open(write_image(dir_, "edge.png", 24, 6, true, edge));
+  set_view_mode(true);
+  auto check = [&](GdkPixbuf* p, bool clean) {
+    ASSERT_NE(p, nullptr);
+    for (int x = 0; x < 24; ++x) {
+      const guint32 got = pixbuf_pixel(p, x, 3), want = edge(x, 3);
+      if (clean && (want >> 24) % 255 != 0) {
+        EXPECT_EQ(got >> 24, want >> 24) << x;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(int(got >> (16 - 8 * c) & 255), red[c], 4) << x;
+      } else {
+        EXPECT_EQ(got, want) << x;
+      }
+    }
+    g_object_unref(p);
+  };
+  auto copy = [] {
+    gtk_clipboard_clear(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+    pixbuf_to_clipboard(nullptr, nullptr);
+    settle();
+    return gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+  };
+  std::string out = fresh_dir("clean");
+  EXPECT_TRUE(save_clean(out + "/clean.png", true));
+  check(load(out + "/clean.png"), true);
+  check(copy(), true);
+  for (int x = 0; x < 24; ++x) EXPECT_EQ(pixbuf_pixel(pixbuf_alpha, x, 3), edge(x, 3));
+
+  EXPECT_TRUE(save_clean(out + "/plain.png", false));
+  check(load(out + "/plain.png"), false);
+  check(copy(), false);
+  EXPECT_FALSE(save_clean(out + "/again.png", true));  // remembered
+  // Edit mode saves no matte: no box.
+  set_view_mode(false);
+  save({{"Save File", [](GtkDialog* d) {
+           EXPECT_EQ(clean_box(d), nullptr);
+           gtk_dialog_response(d, GTK_RESPONSE_CANCEL);
+         }}});
 }
 
 TEST_F(SaveTest, TheWrittenNameIsTheChosenNameWithItsExtensionReplacedByPng) {

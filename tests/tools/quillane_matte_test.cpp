@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -233,6 +236,42 @@ TEST_F(Tool, RegionLeavesAlphaZeroOutside) {
   EXPECT_EQ(read_png(path("c.png"), 1).data, read_png(path("w.png"), 1).data);
 }
 
+// Red in front of blue, blended linearly across the middle: --foreground gives the partly
+// transparent pixels red back (the true foreground) and leaves every other byte alone.
+TEST_F(Tool, ForegroundCleansOnlyPartlyTransparentColours) {
+  PngPixels blend;
+  blend.width = W;
+  blend.height = H;
+  blend.channels = 3;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const double a = std::min(1.0, std::max(0.0, (x - 12) / 24.0));
+      blend.data.insert(blend.data.end(), {static_cast<uint8_t>(std::lround(30 + 190 * a)), 40,
+                                           static_cast<uint8_t>(std::lround(210 - 180 * a))});
+    }
+  std::string error;
+  ASSERT_TRUE(png_write(path("in-blend.png"), blend, &error)) << error;
+  Result clean = run({"--foreground", path("in-blend.png"), layer_, path("clean.png")});
+  Result mixed = run({path("in-blend.png"), layer_, path("mixed.png")});
+  ASSERT_EQ(clean.exit_code, 0) << clean.err;
+  ASSERT_EQ(mixed.exit_code, 0) << mixed.err;
+  const PngPixels c = read_png(path("clean.png"), 4), m = read_png(path("mixed.png"), 4);
+  int partial = 0;
+  for (size_t i = 0; i < static_cast<size_t>(W) * H; ++i) {
+    ASSERT_EQ(c.data[i * 4 + 3], m.data[i * 4 + 3]) << i;
+    const bool soft = m.data[i * 4 + 3] > 0 && m.data[i * 4 + 3] < 255;
+    partial += soft;
+    for (int k = 0; k < 3; ++k) {
+      if (soft) {
+        ASSERT_NEAR(c.data[i * 4 + k], (std::array<int, 3>{220, 40, 30}[k]), 4) << i;
+      } else {
+        ASSERT_EQ(c.data[i * 4 + k], m.data[i * 4 + k]) << i;
+      }
+    }
+  }
+  EXPECT_GT(partial, 20 * H);
+}
+
 TEST_F(Tool, TrimapAndLevelOptions) {
   PngPixels tri;
   tri.width = W;
@@ -330,6 +369,7 @@ TEST_F(Tool, BadInputFailsCleanly) {
       {{"--region", "1,2,3", I, L, O}, 2, "--region"},
       {{"--region", "0,0,4,36", I, L, O}, 1, "no foreground"},
       {{"--frobnicate", I, L, O}, 2, "unknown option"},
+      {{"--foreground", "--alpha-only", I, L, O}, 2, "--foreground"},
       {{I, L, O, path("extra.png")}, 2, "expected IMAGE STROKES OUTPUT"},
       {{I, O}, 2, "expected IMAGE STROKES OUTPUT"},
   };
@@ -363,8 +403,9 @@ TEST_F(Tool, HelpAndVersion) {
   Result h = run({"--help"});
   EXPECT_EQ(h.exit_code, 0);
   EXPECT_EQ(h.out.rfind("Usage: quillane-matte [OPTIONS] IMAGE STROKES OUTPUT\n", 0), 0u);
-  for (const char* option : {"--levels", "--active", "--softness", "--threshold", "--radius",
-                             "--region", "--trimap", "--alpha-only", "--quiet", "Exit status"})
+  for (const char* option :
+       {"--levels", "--active", "--softness", "--threshold", "--radius", "--region", "--trimap",
+        "--alpha-only", "--foreground", "--quiet", "Exit status"})
     EXPECT_NE(h.out.find(option), std::string::npos) << option;
   EXPECT_NE(h.out.find("(1e-07; 1e-07 to 1e-05)"), std::string::npos);  // from the option table
   Result v = run({"--version"});
