@@ -26,6 +26,22 @@ struct Level {
   bool owned = false;
 };
 
+// Share of the expected stroke pixels (a quarter of the finer level's) a coarser level must
+// keep to be used.
+const double kStrokesKept = 0.7;
+
+struct StrokeCount {
+  double background = 0, other = 0;
+};
+
+StrokeCount count_strokes(const Level& level) {
+  StrokeCount c;
+  for (int y = 0; y < level.image.height; ++y)
+    for (int x = 0; x < level.image.width; ++x)
+      if (level.mask[y][x] == 1.0) (level.value[y][x] == 0.0 ? c.background : c.other) += 1;
+  return c;
+}
+
 // Solves the level's system with its constraints from the initial alpha init (null: zero),
 // and returns the level's alpha (free_img).
 double** solve_level(const Level& level, double** mask, double** value, double** init,
@@ -47,6 +63,32 @@ double** solve_level(const Level& level, double** mask, double** value, double**
   return alpha;
 }
 
+// In-out sure (width x height, pixel y * width + x, 0 or 1): keeps a 1 only where the whole
+// square of the given radius around it, clipped at the borders, is 1. Two passes over running
+// counts, so the cost does not grow with the radius.
+void erode_square(std::vector<uint8_t>* sure, int width, int height, int radius) {
+  std::vector<uint8_t>& s = *sure;
+  std::vector<int> holes(static_cast<size_t>(std::max(width, height)) + 1);
+  auto pass = [&](size_t count, size_t stride, size_t lines, size_t line_stride) {
+    std::vector<uint8_t> line(count);
+    for (size_t l = 0; l < lines; ++l) {
+      uint8_t* first = &s[l * line_stride];
+      holes[0] = 0;
+      for (size_t i = 0; i < count; ++i) {
+        line[i] = first[i * stride];
+        holes[i + 1] = holes[i] + (line[i] == 0);
+      }
+      for (size_t i = 0; i < count; ++i) {
+        const size_t a = i > static_cast<size_t>(radius) ? i - radius : 0;
+        const size_t b = std::min(count, i + radius + 1);
+        first[i * stride] = holes[b] == holes[a];
+      }
+    }
+  };
+  pass(static_cast<size_t>(width), 1, static_cast<size_t>(height), static_cast<size_t>(width));
+  pass(static_cast<size_t>(height), static_cast<size_t>(width), static_cast<size_t>(width), 1);
+}
+
 // Constraints of a finer level from the alpha carried up to it: where the carried alpha is
 // sure (below threshold or above 1 - threshold) in a whole square of radius widen, the pixel
 // is pinned to 0 or 1; the user's own strokes stay as they are. In-out up: clamped to 0..1
@@ -54,19 +96,16 @@ double** solve_level(const Level& level, double** mask, double** value, double**
 void pin_sure_pixels(const Level& level, double** up, double threshold, int widen,
                      double*** mask_out, double*** value_out) {
   const int w = level.image.width, h = level.image.height;
-  double** sure_fg = get_init_arr_t<double>(w, h);
-  double** sure_bg = get_init_arr_t<double>(w, h);
+  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+  std::vector<uint8_t> fg(n), bg(n);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      if (up[y][x] > 1.0 - threshold)
-        sure_fg[y][x] = 1.0;
-      else if (up[y][x] < threshold)
-        sure_bg[y][x] = 1.0;
+      fg[static_cast<size_t>(y) * w + x] = up[y][x] > 1.0 - threshold;
+      bg[static_cast<size_t>(y) * w + x] = up[y][x] < threshold;
     }
-  double** fg = imerode(sure_fg, w, h, widen);
-  double** bg = imerode(sure_bg, w, h, widen);
-  free_img_t(sure_fg);
-  free_img_t(sure_bg);
+  erode_square(&fg, w, h, widen);
+  erode_square(&bg, w, h, widen);
+  calc_check_cancel();
   double** mask = get_img_t<double>(w, h);
   double** value = get_img_t<double>(w, h);
   for (int y = 0; y < h; ++y)
@@ -78,13 +117,12 @@ void pin_sure_pixels(const Level& level, double** up, double threshold, int wide
         continue;
       }
       up[y][x] = std::min(1.0, std::max(0.0, up[y][x]));
-      if (fg[y][x] == 1.0 || bg[y][x] == 1.0) {
+      const size_t i = static_cast<size_t>(y) * w + x;
+      if (fg[i] != 0 || bg[i] != 0) {
         mask[y][x] = 1.0;
-        value[y][x] = fg[y][x] == 1.0 ? 1.0 : 0.0;
+        value[y][x] = fg[i] != 0 ? 1.0 : 0.0;
       }
     }
-  free_img_t(fg);
-  free_img_t(bg);
   *mask_out = mask;
   *value_out = value;
 }
@@ -117,14 +155,15 @@ double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const
   double unknowns = 0;
   for (int y = 0; y < image->height; ++y)
     for (int x = 0; x < image->width; ++x) unknowns += mask[y][x] == 0.0;
-  const int count =
+  const int planned =
       auto_levels_count(image->width, image->height, unknowns, opts.window_radius, params);
 
   Pyramid pyramid;
-  pyramid.levels.reserve(static_cast<size_t>(count));
+  pyramid.levels.reserve(static_cast<size_t>(planned));
   pyramid.levels.push_back(Level{*image, mask, value, false});
-  for (int k = 1; k < count; ++k) {
-    calc_report_level(count - k + 1, count);
+  StrokeCount strokes = count_strokes(pyramid.levels.back());
+  for (int k = 1; k < planned; ++k) {
+    calc_report_level(planned - k + 1, planned);
     matte_stage_begin(MATTE_STAGE_RESAMPLING);
     const Level& fine = pyramid.levels.back();
     Level coarse;
@@ -135,7 +174,20 @@ double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const
     added.mask = downSmpArr(fine.mask, fine.image.height, fine.image.width, kFilts);
     added.value = downSmpArr(fine.value, fine.image.height, fine.image.width, kFilts);
     matte_stage_end(MATTE_STAGE_RESAMPLING);
+    // Thin strokes vanish in the halving; a level that lost them would be solved from almost
+    // nothing and mislead every finer one. Such a level is not used.
+    const StrokeCount kept = count_strokes(added);
+    if (kept.background == 0 || kept.other == 0 ||
+        4 * (kept.background + kept.other) < kStrokesKept * (strokes.background + strokes.other)) {
+      free_TIFF(&added.image);
+      free_img_t(added.mask);
+      free_img_t(added.value);
+      pyramid.levels.pop_back();
+      break;
+    }
+    strokes = kept;
   }
+  const int count = static_cast<int>(pyramid.levels.size());
 
   // The coarsest level has no starting point: it is solved directly, in one tile.
   SchwarzOptions direct = params.intermediate;

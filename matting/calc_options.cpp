@@ -1,6 +1,7 @@
 #include "matting/calc_options.h"
 
 #include <algorithm>
+#include <cstring>
 
 const CalcOptionSpec calc_option_table[CALC_OPTION_COUNT] = {
     {"levels", "Down scale image this many times for larger images", 1, 1, 1, 1, 1, 1, 0, true},
@@ -12,7 +13,24 @@ const CalcOptionSpec calc_option_table[CALC_OPTION_COUNT] = {
     {"radius", "Window size. Try down scaling (more efficient) first!", 1, 1, 5, 1, 0, 1, 0, true},
 };
 
-const CalcChoiceSpec calc_auto_levels_choice = {"auto", "Choose levels automatically", 0};
+namespace {
+const char* const kOffOn[] = {"off", "on"};
+const char* const kSolvers[] = {"direct", "auto", "iterative"};
+const char* const kSolverLabels[] = {"direct (exact, for small images)",
+                                     "automatic (iterative for large images)",
+                                     "iterative (large images)"};
+}  // namespace
+
+const CalcChoiceSpec calc_auto_levels_choice = {
+    "auto", "Choose levels automatically", 0, kOffOn, kOffOn, 2};
+const CalcChoiceSpec calc_solver_choice = {"solver", "Solver",      CALC_SOLVER_DIRECT,
+                                           kSolvers, kSolverLabels, 3};
+
+int calc_choice_find(const CalcChoiceSpec& choice, const char* text) {
+  for (int i = 0; i < choice.count; ++i)
+    if (std::strcmp(choice.values[i], text) == 0) return i;
+  return -1;
+}
 
 const CalcOptionId calc_option_dialog_order[CALC_OPTION_COUNT] = {
     OPT_LEVELS, OPT_ACTIVE_LEVELS, OPT_THRESHOLD, OPT_SOFTNESS, OPT_WINDOW_RADIUS};
@@ -24,6 +42,7 @@ void calc_options_default(CalcOptions* opts) {
   for (int id = 0; id < CALC_OPTION_COUNT; ++id)
     calc_option_set(opts, static_cast<CalcOptionId>(id), calc_option_table[id].default_value);
   opts->auto_levels = calc_auto_levels_choice.default_value;
+  opts->solver = calc_solver_choice.default_value;
 }
 
 int levels_bound(int img_width, int img_height) {

@@ -10,6 +10,7 @@
 
 #include "matting/auto_levels.h"
 #include "matting/calc_control.h"
+#include "matting/iterative_solve.h"
 #include "matting/solver_status.h"
 
 #include "matting/imgutil.h"
@@ -104,6 +105,14 @@ double** c2f_level(TIFF_img* image, double** mask, double** value, int levels, i
   return solveAlpha(image, mask, value, softness, window_radius, status);
 }
 
+// Pixels of a width x height mask that are free (0.0).
+double count_unknowns(double** mask, int width, int height) {
+  double n = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) n += mask[y][x] == 0.0;
+  return n;
+}
+
 }  // namespace
 
 int usable_levels(int width, int height, int levels_num, int window_radius) {
@@ -158,10 +167,13 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     // Everything allocated from here on is released if the calculation stops half-way.
     AllocationScope scope;
     CalcControlBinding binding(control);
-    double** alpha =
-        opts.auto_levels != 0
-            ? solve_auto_levels(image, stroke_mask, stroke_value, opts, &status)
-            : solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
+    double** alpha = nullptr;
+    if (opts.auto_levels != 0)
+      alpha = solve_auto_levels(image, stroke_mask, stroke_value, opts, &status);
+    else if (use_iterative_solver(opts, count_unknowns(stroke_mask, width, height)))
+      alpha = solve_one_level_iterative(image, stroke_mask, stroke_value, opts, &status);
+    else
+      alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
                             opts.threshold, opts.softness, opts.window_radius, &status);
     scale2_255(alpha, width, height);
     get_TIFF(alpha_img, height, width, 'g');

@@ -304,15 +304,22 @@ SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
   matte_stage_end(MATTE_STAGE_NUMERIC);
 
   matte_stage_begin(MATTE_STAGE_SOLVE);
+  // Each worker adds its tiles into its own share; the shares keep their memory between steps.
+  for (auto& w : solver.workers) w->z.assign(static_cast<size_t>(nv), 0.0);
   auto precondition = [&](const std::vector<double>& r, std::vector<double>* z) {
-    for (auto& w : solver.workers) w->z.assign(static_cast<size_t>(nv), 0.0);
     for_each_parallel(
         solver.tiles.size(), workers,
         [&](size_t i, int k) { apply_tile(solver.tiles[i], r, solver.workers[k].get()); },
         [] { calc_check_cancel(); });
-    z->swap(solver.workers[0]->z);
-    for (size_t k = 1; k < solver.workers.size(); ++k)
-      for (int64_t v = 0; v < nv; ++v) (*z)[v] += solver.workers[k]->z[v];
+    z->resize(static_cast<size_t>(nv));
+    for (int64_t v = 0; v < nv; ++v) {
+      double sum = 0.0;
+      for (auto& w : solver.workers) {
+        sum += w->z[v];
+        w->z[v] = 0.0;
+      }
+      (*z)[v] = sum;
+    }
   };
 
   std::vector<double>& xs = *x;

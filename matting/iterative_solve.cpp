@@ -1,0 +1,37 @@
+#include "matting/iterative_solve.h"
+
+#include <vector>
+
+#include "matting/auto_levels.h"
+#include "matting/calc_control.h"
+#include "matting/level_system.h"
+#include "matting/schwarz_solver.h"
+#include "matting/stage_profile.h"
+#include "numeric/allocate.h"
+
+bool use_iterative_solver(const CalcOptions& opts, double unknowns) {
+  if (opts.auto_levels != 0 || opts.levels_num > 1) return false;
+  return opts.solver == CALC_SOLVER_ITERATIVE ||
+         (opts.solver == CALC_SOLVER_AUTO && unknowns > CALC_ITERATIVE_UNKNOWNS);
+}
+
+double** solve_one_level_iterative(TIFF_img* image, double** mask, double** value,
+                                   const CalcOptions& opts, int* status) {
+  const int height = image->height;
+  double** start = solve_auto_levels(image, mask, value, opts, status);
+  LevelSystem system;
+  matte_stage_begin(MATTE_STAGE_LAPLACIAN);
+  build_level_system(image, mask, value, opts.softness, opts.window_radius, &system);
+  matte_stage_end(MATTE_STAGE_LAPLACIAN);
+  std::vector<double> x(static_cast<size_t>(system.variables()));
+  for (int64_t v = 0; v < system.variables(); ++v) {
+    const int64_t p = system.pixel[v];
+    x[v] = start[p % height][p / height];
+  }
+  // 1e-3 of the starting residual brings the SAD within 0.3 % of the direct solve's on the
+  // shared photographs (GT04: 0.1 % at 1 and 2 times its size).
+  schwarz_solve(system, &x, SchwarzOptions{40000, 8, 300, 1e-3});
+  level_system_alpha(system, x, start);
+  *status = 0;
+  return start;
+}
