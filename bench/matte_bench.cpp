@@ -1,12 +1,23 @@
-// Times a matte calculation stage by stage on the shared photographs and prints a table.
+// Times matte calculations on the shared photographs and prints tables.
 //
-//   matte_bench [--data DIR] [--images GT04,GT13,...] [--quick]
+//   matte_bench [--data DIR] [--images GT04,GT13,...] [--quick] [--scaled] [--direct-scaled]
+//               [--write-layers DIR]
 //
 // For every image: the trimap as constraints, and scribble-like constraints (only the known
-// pixels within 3 px of the unknown region kept), each at levels 1 / active 1 and at levels 3 /
-// active 2. Per stage: wall time and peak resident memory above the level at the stage's
-// start (Linux: freed memory is trimmed and the peak reset through /proc/self/clear_refs at
-// every stage boundary, so the figure is the stage's own working memory).
+// pixels within 3 px of the unknown region kept), each solved at one level (the direct solve),
+// at levels 3 / active 2, with automatic levels and with the iterative one-level solve. For
+// each run: wall time, peak resident memory above the run's start, SAD against the ground
+// truth (the reference alpha for lemur) and against the one-level result. A second table gives
+// the time of each stage (Linux: freed memory is trimmed and the peak reset through
+// /proc/self/clear_refs at every stage boundary).
+//
+// --scaled adds GT04 with scribbles enlarged 2, 3, 4.35 and 5.16 times (bicubic image, nearest
+// trimap, the scribble rule applied after enlarging) with automatic levels, and at twice the
+// size the iterative solve; --direct-scaled also solves twice the size at one level (about
+// 150 s and 12 GB), against which the others are compared. The growth exponent of the
+// automatic levels' time over the pixel count is fitted on a log-log scale.
+//
+// --write-layers DIR writes the constraint layers as PNG stroke layers, to time the tool.
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -22,11 +33,11 @@
 #include <string>
 #include <vector>
 
+#include "matting/auto_levels.h"
 #include "matting/calc_input.h"
 #include "matting/quillane.h"
 #include "matting/stage_profile.h"
 #include "numeric/allocate.h"
-#include "numeric/errhandl.h"
 #include "tools/png_io.h"
 
 namespace {
@@ -54,41 +65,24 @@ bool reset_peak() {
 
 struct StageTotals {
   double seconds[MATTE_STAGE_COUNT] = {};
-  double peak_mib[MATTE_STAGE_COUNT] = {};  // largest rise above the stage's start
-  double max_hwm_kib = 0;                   // highest absolute peak seen at any boundary
 };
 
 class Recorder : public MatteStageObserver {
  public:
   explicit Recorder(StageTotals* totals) : totals_(totals) {}
-  void stage_begin(MatteStage stage) override {
-    note_peak();
-    // Hand freed memory back first, so that the baseline is the memory in use.
-    malloc_trim(0);
-    reset_peak();
-    base_kib_ = status_kib("VmRSS");
-    start_[stage] = Clock::now();
-  }
+  void stage_begin(MatteStage stage) override { start_[stage] = Clock::now(); }
   void stage_end(MatteStage stage) override {
     totals_->seconds[stage] += std::chrono::duration<double>(Clock::now() - start_[stage]).count();
-    const long hwm = status_kib("VmHWM");
-    if (hwm >= 0 && base_kib_ >= 0)
-      totals_->peak_mib[stage] = std::max(totals_->peak_mib[stage], (hwm - base_kib_) / 1024.0);
-    note_peak();
-  }
-  void note_peak() {
-    totals_->max_hwm_kib = std::max(totals_->max_hwm_kib, static_cast<double>(status_kib("VmHWM")));
   }
 
  private:
   StageTotals* totals_;
   Clock::time_point start_[MATTE_STAGE_COUNT];
-  long base_kib_ = 0;
 };
 
 struct Photo {
   std::string name;
-  PngPixels image, trimap;
+  PngPixels image, trimap, truth;
 };
 
 // Layer words of a trimap (0 background, 255 foreground, else unpainted); with scribble, a
@@ -123,64 +117,171 @@ std::vector<uint32_t> constraint_layer(const PngPixels& trimap, bool scribble, l
   return layer;
 }
 
-struct Row {
-  std::string image, constraints, config;
+// Keys' cubic convolution weight (a = -0.5).
+double cubic(double t) {
+  t = std::fabs(t);
+  if (t <= 1) return (1.5 * t - 2.5) * t * t + 1;
+  if (t < 2) return ((-0.5 * t + 2.5) * t - 4) * t + 2;
+  return 0;
+}
+
+// Bicubic enlargement by factor f of an 8-bit image (pixel centres aligned, edges clamped).
+PngPixels enlarge_bicubic(const PngPixels& in, double f) {
+  PngPixels out;
+  out.width = static_cast<int>(std::lround(in.width * f));
+  out.height = static_cast<int>(std::lround(in.height * f));
+  out.channels = in.channels;
+  out.data.resize(static_cast<size_t>(out.width) * out.height * in.channels);
+  auto taps = [](int n_out, int n_in, std::vector<int>* index, std::vector<double>* weight) {
+    for (int i = 0; i < n_out; ++i) {
+      const double u = (i + 0.5) * n_in / n_out - 0.5;
+      const int u0 = static_cast<int>(std::floor(u)) - 1;
+      for (int k = 0; k < 4; ++k) {
+        index->push_back(std::clamp(u0 + k, 0, n_in - 1));
+        weight->push_back(cubic(u - (u0 + k)));
+      }
+    }
+  };
+  std::vector<int> xi, yi;
+  std::vector<double> xw, yw;
+  taps(out.width, in.width, &xi, &xw);
+  taps(out.height, in.height, &yi, &yw);
+  const int c = in.channels;
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x)
+      for (int ch = 0; ch < c; ++ch) {
+        double sum = 0;
+        for (int a = 0; a < 4; ++a) {
+          const uint8_t* row = &in.data[static_cast<size_t>(yi[4 * y + a]) * in.width * c];
+          double r = 0;
+          for (int b = 0; b < 4; ++b) r += xw[4 * x + b] * row[xi[4 * x + b] * c + ch];
+          sum += yw[4 * y + a] * r;
+        }
+        out.data[(static_cast<size_t>(y) * out.width + x) * c + ch] =
+            static_cast<uint8_t>(std::clamp(std::lround(sum), 0L, 255L));
+      }
+  return out;
+}
+
+// Nearest-neighbour resize of a grey image to w x h.
+PngPixels resize_nearest(const PngPixels& in, int w, int h) {
+  PngPixels out;
+  out.width = w;
+  out.height = h;
+  out.channels = 1;
+  out.data.resize(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      out.data[static_cast<size_t>(y) * w + x] =
+          in.data[static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
+                  (2 * x + 1) * in.width / (2 * w)];
+  return out;
+}
+
+// The calculations compared.
+enum Method { ONE_LEVEL, LEVELS_3_2, AUTO, ITERATIVE, METHOD_COUNT };
+const char* const kMethodNames[METHOD_COUNT] = {"1/1", "3/2", "auto", "iterative"};
+
+struct Run {
+  std::string image, constraints, method;
   long unknowns = 0;
   int status = 0;
-  StageTotals totals;
-  double total_seconds = 0, total_peak_mib = 0;
+  double seconds = 0, peak_mib = 0;
+  double sad_truth = -1, sad_one_level = -1;
+  StageTotals stages;
+  std::vector<uint8_t> matte;
 };
 
-Row run_case(const Photo& p, bool scribble, int levels, int active) {
-  Row row;
-  row.image = p.name;
-  row.constraints = scribble ? "scribble" : "trimap";
-  row.config = std::to_string(levels) + "/" + std::to_string(active);
-  const std::vector<uint32_t> layer = constraint_layer(p.trimap, scribble, &row.unknowns);
-  TIFF_img image;
+CalcOptions options_for(Method m) {
+  CalcOptions o;
+  calc_options_default(&o);
+  if (m == LEVELS_3_2) {
+    o.levels_num = 3;
+    o.active_levels_num = 2;
+  }
+  if (m == AUTO) o.auto_levels = 1;
+  if (m == ITERATIVE) o.solver = CALC_SOLVER_ITERATIVE;
+  return o;
+}
+
+double sad(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double s = 0;
+  for (size_t i = 0; i < a.size(); ++i) s += std::abs(a[i] - b[i]) / 255.0;
+  return s / 1000.0;
+}
+
+Run run_case(const std::string& name, const PngPixels& image, const std::vector<uint32_t>& layer,
+             Method method) {
+  Run run;
+  run.image = name;
+  run.method = kMethodNames[method];
+  TIFF_img calc_image;
   double** mask = nullptr;
   double** value = nullptr;
-  const CalcRegion region = {0, 0, p.image.width, p.image.height};
-  if (read_calc_input(p.image.data.data(), p.image.width * 3, 3,
-                      reinterpret_cast<const uint8_t*>(layer.data()), p.image.width * 4, region,
-                      &image, &mask, &value) != CALC_INPUT_OK) {
-    std::fprintf(stderr, "%s: constraints lack a kind of stroke\n", p.name.c_str());
+  const CalcRegion region = {0, 0, image.width, image.height};
+  if ((read_calc_input(image.data.data(), image.width * 3, 3,
+                       reinterpret_cast<const uint8_t*>(layer.data()), image.width * 4, region,
+                       &calc_image, &mask, &value) &
+       (CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND)) != 0) {
+    std::fprintf(stderr, "%s: constraints lack a kind of stroke\n", name.c_str());
     std::exit(1);
   }
-  LASClearError();
-  Recorder recorder(&row.totals);
+  // The solver's trace goes to stdout: keep it out of the tables.
+  std::fflush(stdout);
+  const int saved = dup(1);
+  const int null_fd = open("/dev/null", O_WRONLY);
+  dup2(null_fd, 1);
+  close(null_fd);
+
+  Recorder recorder(&run.stages);
   malloc_trim(0);
   reset_peak();
   const long start_rss = status_kib("VmRSS");
   set_matte_stage_observer(&recorder);
   const Clock::time_point start = Clock::now();
-  row.status = -3;
-  double** alpha = solveAlphaC2F(&image, mask, value, levels, active, 0.02, 1e-7, 1, &row.status);
-  row.total_seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  recorder.note_peak();
+  TIFF_img matte;
+  run.status = calculate_matte(&calc_image, mask, value, options_for(method), &matte);
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   set_matte_stage_observer(nullptr);
-  row.total_peak_mib = (row.totals.max_hwm_kib - start_rss) / 1024.0;
-  free_img_t(alpha);
-  free_img_t(mask);
-  free_img_t(value);
-  free_TIFF(&image);
-  return row;
+  run.peak_mib = (status_kib("VmHWM") - start_rss) / 1024.0;
+  if (matte.TIFF_type == 'g') {
+    run.matte.assign(matte.plane[0],
+                     matte.plane[0] + static_cast<size_t>(image.width) * image.height);
+    free_TIFF(&matte);
+  }
+
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::fprintf(stderr, "%s %s: %.2f s\n", name.c_str(), run.method.c_str(), run.seconds);
+  return run;
 }
 
-void print_header() {
-  std::printf("%-6s %-9s %-5s %8s |", "image", "cons", "L/A", "unknowns");
+void print_runs(const std::vector<Run>& runs) {
+  std::printf("%-10s %-9s %-9s %9s %9s %10s %9s %9s\n", "image", "cons", "method", "unknowns",
+              "seconds", "peak MiB", "SAD gt", "SAD 1/1");
+  for (const Run& r : runs) {
+    std::printf("%-10s %-9s %-9s %9ld %9.2f %10.0f", r.image.c_str(), r.constraints.c_str(),
+                r.method.c_str(), r.unknowns, r.seconds, r.peak_mib);
+    for (double v : {r.sad_truth, r.sad_one_level})
+      if (v >= 0)
+        std::printf(" %9.3f", v);
+      else
+        std::printf(" %9s", "-");
+    std::printf("%s\n", r.status == 0 ? "" : "  (status not 0)");
+  }
+}
+
+void print_stages(const std::vector<Run>& runs) {
+  std::printf("%-10s %-9s %-9s |", "image", "cons", "method");
   for (int s = 0; s < MATTE_STAGE_COUNT; ++s)
     std::printf(" %10s", matte_stage_name(static_cast<MatteStage>(s)));
-  std::printf(" %10s\n", "total");
-}
-
-void print_row(const Row& r, bool memory) {
-  std::printf("%-6s %-9s %-5s %8ld |", r.image.c_str(), r.constraints.c_str(), r.config.c_str(),
-              r.unknowns);
-  for (int s = 0; s < MATTE_STAGE_COUNT; ++s)
-    std::printf(" %10.2f", memory ? r.totals.peak_mib[s] : r.totals.seconds[s]);
-  std::printf(" %10.2f%s\n", memory ? r.total_peak_mib : r.total_seconds,
-              r.status == 0 ? "" : "  (solver status not 0)");
+  std::printf("\n");
+  for (const Run& r : runs) {
+    std::printf("%-10s %-9s %-9s |", r.image.c_str(), r.constraints.c_str(), r.method.c_str());
+    for (int s = 0; s < MATTE_STAGE_COUNT; ++s) std::printf(" %10.2f", r.stages.seconds[s]);
+    std::printf("\n");
+  }
 }
 
 std::vector<std::string> split(const std::string& s) {
@@ -195,63 +296,149 @@ std::vector<std::string> split(const std::string& s) {
   return out;
 }
 
+bool write_layer(const std::string& path, const std::vector<uint32_t>& layer, int w, int h) {
+  PngPixels p;
+  p.width = w;
+  p.height = h;
+  p.channels = 4;
+  p.data.resize(layer.size() * 4);
+  for (size_t i = 0; i < layer.size(); ++i) {
+    const uint32_t v = layer[i];
+    p.data[4 * i] = v >> 16 & 255;
+    p.data[4 * i + 1] = v >> 8 & 255;
+    p.data[4 * i + 2] = v & 255;
+    p.data[4 * i + 3] = v >> 24;
+  }
+  std::string error;
+  return png_write(path, p, &error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string data = QUILLANE_SHARED_DATA "/matting";
   std::vector<std::string> names = {"GT04", "GT13", "GT18", "lemur"};
-  bool quick = false;
+  std::string layers_dir;
+  bool quick = false, scaled = false, direct_scaled = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--data" && i + 1 < argc) {
       data = argv[++i];
     } else if (a == "--images" && i + 1 < argc) {
       names = split(argv[++i]);
+    } else if (a == "--write-layers" && i + 1 < argc) {
+      layers_dir = argv[++i];
     } else if (a == "--quick") {
       quick = true;
+    } else if (a == "--scaled") {
+      scaled = true;
+    } else if (a == "--direct-scaled") {
+      scaled = direct_scaled = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--data DIR] [--images A,B,...] [--quick]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
+                   "[--direct-scaled] [--write-layers DIR]\n",
+                   argv[0]);
       return 2;
     }
   }
   if (!reset_peak())
     std::fprintf(stderr, "note: cannot reset the peak; memory columns are rough\n");
 
-  std::vector<Row> rows;
+  std::vector<Run> runs;
+  std::vector<Photo> photos;
   for (const std::string& name : names) {
     Photo p;
     p.name = name;
     std::string error;
+    const std::string truth = data + "/" + name + (name == "lemur" ? "_fba_ref.png" : "_gt.png");
     if (!png_read(data + "/" + name + "_image.png", 3, &p.image, &error) ||
-        !png_read(data + "/" + name + "_trimap.png", 1, &p.trimap, &error)) {
+        !png_read(data + "/" + name + "_trimap.png", 1, &p.trimap, &error) ||
+        !png_read(truth, 1, &p.truth, &error)) {
       std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
       return 1;
     }
-    for (bool scribble : {false, true})
-      for (int config = 0; config < (quick ? 1 : 2); ++config) {
-        const int levels = config == 0 ? 1 : 3, active = config == 0 ? 1 : 2;
-        // The solver's own trace goes to stdout between rows; keep it out of the table.
-        std::fflush(stdout);
-        const int saved = dup(1);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        close(null_fd);
-        Row r = run_case(p, scribble, levels, active);
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        std::fprintf(stderr, "%s %s %s: %.2f s\n", r.image.c_str(), r.constraints.c_str(),
-                     r.config.c_str(), r.total_seconds);
-        rows.push_back(r);
+    for (bool scribble : {false, true}) {
+      long unknowns = 0;
+      const std::vector<uint32_t> layer = constraint_layer(p.trimap, scribble, &unknowns);
+      if (!layers_dir.empty())
+        write_layer(layers_dir + "/" + name + (scribble ? "_scribble.png" : "_trimap.png"), layer,
+                    p.image.width, p.image.height);
+      std::vector<uint8_t> one_level;
+      for (int m = 0; m < METHOD_COUNT; ++m) {
+        if (quick && m != ONE_LEVEL && m != AUTO) continue;
+        Run r = run_case(name, p.image, layer, static_cast<Method>(m));
+        r.constraints = scribble ? "scribble" : "trimap";
+        r.unknowns = unknowns;
+        r.sad_truth = sad(r.matte, p.truth.data);
+        if (m == ONE_LEVEL) one_level = r.matte;
+        if (!one_level.empty()) r.sad_one_level = sad(r.matte, one_level);
+        r.matte.clear();
+        runs.push_back(std::move(r));
       }
+    }
+    photos.push_back(std::move(p));
   }
-  std::printf("\nTime per stage (seconds; stages summed over all levels of a run)\n");
-  print_header();
-  for (const Row& r : rows) print_row(r, false);
   std::printf(
-      "\nPeak memory per stage (MiB of resident memory above the stage's start; total "
-      "above the run's start)\n");
-  print_header();
-  for (const Row& r : rows) print_row(r, true);
+      "\nShared photographs (SAD /1000 over all pixels; \"SAD 1/1\": against the one-level "
+      "result)\n");
+  print_runs(runs);
+  std::printf("\nTime per stage (seconds, summed over the levels of a run)\n");
+  print_stages(runs);
+
+  if (scaled) {
+    const Photo* gt04 = nullptr;
+    for (const Photo& p : photos)
+      if (p.name == "GT04") gt04 = &p;
+    if (gt04 == nullptr) {
+      std::fprintf(stderr, "--scaled needs GT04 among the images\n");
+      return 1;
+    }
+    std::vector<Run> big;
+    std::vector<double> mp, seconds;
+    for (double f : {1.0, 2.0, 3.0, 4.35, 5.16}) {
+      const PngPixels image = f == 1.0 ? gt04->image : enlarge_bicubic(gt04->image, f);
+      const PngPixels trimap = resize_nearest(gt04->trimap, image.width, image.height);
+      const PngPixels truth = enlarge_bicubic(gt04->truth, f);
+      long unknowns = 0;
+      const std::vector<uint32_t> layer = constraint_layer(trimap, true, &unknowns);
+      char name[32];
+      std::snprintf(name, sizeof name, "GT04x%.2f", f);
+      std::vector<uint8_t> one_level;
+      for (Method m : {ONE_LEVEL, AUTO, ITERATIVE}) {
+        if (m == ONE_LEVEL && (f != 2.0 || !direct_scaled)) continue;
+        if (m == ITERATIVE && f != 2.0) continue;
+        Run r = run_case(name, image, layer, m);
+        r.constraints = "scribble";
+        r.unknowns = unknowns;
+        r.sad_truth = sad(r.matte, truth.data);
+        if (m == ONE_LEVEL) one_level = r.matte;
+        if (!one_level.empty()) r.sad_one_level = sad(r.matte, one_level);
+        if (m == AUTO) {
+          mp.push_back(image.width * static_cast<double>(image.height) / 1e6);
+          seconds.push_back(r.seconds);
+        }
+        r.matte.clear();
+        big.push_back(std::move(r));
+      }
+    }
+    std::printf("\nGT04 with scribbles, enlarged (SAD gt: against the enlarged ground truth)\n");
+    print_runs(big);
+    std::printf("\nTime per stage (seconds)\n");
+    print_stages(big);
+    // Least-squares slope of log(time) over log(pixels).
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const double n = static_cast<double>(mp.size());
+    for (size_t i = 0; i < mp.size(); ++i) {
+      const double x = std::log(mp[i]), y = std::log(seconds[i]);
+      sx += x;
+      sy += y;
+      sxx += x * x;
+      sxy += x * y;
+    }
+    if (mp.size() >= 2)
+      std::printf("\nAutomatic levels: time grows as pixels^%.2f from %.2f to %.2f MP\n",
+                  (n * sxy - sx * sy) / (n * sxx - sx * sx), mp.front(), mp.back());
+  }
   return 0;
 }

@@ -97,7 +97,7 @@ void for_each_parallel(size_t count, int workers, const std::function<void(size_
   try {
     for (int k = 1; k < workers; ++k) threads.emplace_back(run, k);
   } catch (...) {
-    stop = true;  // fewer threads than hoped: the calling thread does the rest
+    // Fewer threads than hoped (no memory for a stack): the others do the work.
   }
   run(0);
   for (std::thread& t : threads) t.join();

@@ -59,7 +59,9 @@ struct Case {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Accuracy : public testing::TestWithParam<Case> {};
 
