@@ -18,10 +18,11 @@
 struct StageProbe : MatteStageObserver {
   GMutex mutex;
   GCond cond;
-  int hold_at = -1;  // the first worker to end this stage waits there until release()
-  int fail_at = -1;  // the start of this stage throws std::bad_alloc
-  bool released = false;
-  std::atomic<bool> holding{false}, factorising{false}, cancel_during_factorisation{false};
+  int hold_at = -1;             // workers that end this stage wait there, each until it is let go
+  int fail_at = -1;             // the start of this stage throws std::bad_alloc
+  int holders = 0, let_go = 0;  // workers that came to wait; how many of them may go on
+  std::atomic<int> holding{0};  // workers waiting now
+  std::atomic<bool> factorising{false}, cancel_during_factorisation{false};
 
   void stage_begin(MatteStage stage) override {
     if (stage == fail_at) throw std::bad_alloc();
@@ -34,21 +35,26 @@ struct StageProbe : MatteStageObserver {
     }
     g_mutex_lock(&mutex);
     if (stage == hold_at) {
-      hold_at = -1;
-      holding = true;
-      while (!released) g_cond_wait(&cond, &mutex);
-      holding = false;
+      const int ticket = ++holders;
+      ++holding;
+      while (let_go < ticket) g_cond_wait(&cond, &mutex);
+      --holding;
     }
     g_mutex_unlock(&mutex);
   }
   void reset() {
     hold_at = fail_at = -1;
-    released = false;
+    holders = let_go = 0;
     factorising = cancel_during_factorisation = false;
   }
-  void release() {
+  // Lets the longest waiting worker go on, or every worker, now and later.
+  void release_one() { let_workers_go(1); }
+  void release() { let_workers_go(1 << 20); }
+
+ private:
+  void let_workers_go(int n) {
     g_mutex_lock(&mutex);
-    released = true;
+    let_go += n;
     g_cond_broadcast(&cond);
     g_mutex_unlock(&mutex);
   }

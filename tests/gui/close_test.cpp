@@ -71,7 +71,7 @@ TEST_P(CloseTest, UnsavedStrokesAreAskedAboutAndAClosedWindowLeavesNothingRunnin
   {
     DialogScript options({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
     click(4);
-    ASSERT_TRUE(loop_until([] { return probe.holding.load(); }));
+    ASSERT_TRUE(loop_until([] { return probe.holding.load() > 0; }));
   }
   gchar* recovery = recovery_file_for(opened_image_path());
   EXPECT_TRUE(exists(recovery)) << "written before the calculation";
