@@ -591,9 +591,17 @@ TEST_F(CalcTest, CalculateDuringARunStartsAgainWithTheCurrentStrokes) {
   EXPECT_EQ(progress_bars(), 1);
   EXPECT_EQ(in_edit_mode, 1);
   EXPECT_EQ(status_message(STATUS_MESSAGE), "");
-  // The new one delivers the matte of the current strokes.
+  // The new one delivers the matte of the current strokes, into view mode, while the eraser is
+  // held down over nothing: the rest of that drag selects no region.
+  click(7);
+  press(20, 2);
+  motion(22, 2);
   probe.release();
   ASSERT_TRUE(wait_for_calculation());
+  motion(35, 28);
+  release(35, 28);
+  EXPECT_EQ(in_edit_mode, 0);
+  EXPECT_EQ(w_img_ROI * h_img_ROI, W * H);
   EXPECT_GE(matte(16, 12), 250u);
   EXPECT_NE(status_message(STATUS_MESSAGE), "strokes changed since this calculation");
 }
