@@ -16,14 +16,14 @@ CalcRegion whole_layer() {
 
 }  // namespace
 
-uint64_t layer_fingerprint(const CalcRegion& region) {
-  cairo_surface_flush(surf_layer);
-  const int W = cairo_image_surface_get_width(surf_layer);
-  const int H = cairo_image_surface_get_height(surf_layer);
+uint64_t surface_fingerprint(cairo_surface_t* surface, const CalcRegion& region) {
+  cairo_surface_flush(surface);
+  const int W = cairo_image_surface_get_width(surface);
+  const int H = cairo_image_surface_get_height(surface);
   const int x0 = std::max(region.x, 0), y0 = std::max(region.y, 0);
   const int x1 = std::min(region.x + region.w, W), y1 = std::min(region.y + region.h, H);
-  const unsigned char* data = cairo_image_surface_get_data(surf_layer);
-  const int stride = cairo_image_surface_get_stride(surf_layer);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
   // FNV-1a over the 32-bit pixels, with the rectangle mixed in first.
   uint64_t h = 1469598103934665603ull;
   auto mix = [&h](uint64_t v) {
@@ -37,6 +37,10 @@ uint64_t layer_fingerprint(const CalcRegion& region) {
     for (int x = x0; x < x1; ++x) mix(row[x]);
   }
   return h == 0 ? 1 : h;
+}
+
+uint64_t layer_fingerprint(const CalcRegion& region) {
+  return surface_fingerprint(surf_layer, region);
 }
 
 void note_layer_saved() {

@@ -3,12 +3,17 @@
 #ifndef QUILLANE_GUI_LAYER_STATE_H
 #define QUILLANE_GUI_LAYER_STATE_H
 
+#include <cairo.h>
+
 #include <cstdint>
 
 #include "matting/calc_input.h"
 
-// Fingerprint of the stroke layer's pixels inside region (image pixels; cut to the layer).
-// Equal pixels give equal fingerprints; any changed pixel almost surely changes it.
+// Fingerprint of the pixels of an ARGB32 surface inside region (pixels; cut to the surface).
+// Equal pixels give equal fingerprints; any changed pixel almost surely changes it. Never 0.
+uint64_t surface_fingerprint(cairo_surface_t* surface, const CalcRegion& region);
+
+// The same for the stroke layer.
 uint64_t layer_fingerprint(const CalcRegion& region);
 
 // The layer as it is now is kept in a file (just opened or saved), or holds nothing worth

@@ -17,6 +17,10 @@ namespace {
 
 // Files written or restored by this run, removed by a normal close.
 GSList* session_files = nullptr;
+// The file written last and what it holds: a large layer takes about a second to write, so
+// an unchanged one is not written again.
+gchar* last_written = nullptr;
+uint64_t last_fingerprint = 0;
 
 void remember(const gchar* path) {
   if (g_slist_find_custom(session_files, path, reinterpret_cast<GCompareFunc>(std::strcmp)) ==
@@ -60,6 +64,13 @@ gchar* recovery_file_for(const gchar* image_path) {
 bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer) {
   if (image_path == nullptr) return false;
   gchar* path = recovery_file_for(image_path);
+  const uint64_t fingerprint = surface_fingerprint(
+      layer, {0, 0, cairo_image_surface_get_width(layer), cairo_image_surface_get_height(layer)});
+  if (fingerprint == last_fingerprint && g_strcmp0(path, last_written) == 0 &&
+      g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
+    g_free(path);
+    return true;
+  }
   gchar* folder = g_path_get_dirname(path);
   gchar* temp = g_strconcat(path, ".XXXXXX", nullptr);
   const char* failed = nullptr;
@@ -97,6 +108,9 @@ bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer) {
                error != 0 ? g_strerror(error) : "write error");
   else
     remember(path);
+  g_free(last_written);
+  last_written = failed == nullptr ? g_strdup(path) : nullptr;
+  last_fingerprint = fingerprint;
   g_free(temp);
   g_free(folder);
   g_free(path);

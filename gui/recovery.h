@@ -13,8 +13,9 @@
 gchar* recovery_file_for(const gchar* image_path);
 
 // Writes layer as the recovery file of image_path (null: nothing to do), replacing the old
-// one atomically (a temporary file beside it, then a rename). A failure is reported on stderr
-// and otherwise ignored: the calculation goes on. Returns true when written.
+// one atomically (a temporary file beside it, then a rename); a layer unchanged since it was
+// last written there is not written again. A failure is reported on stderr and otherwise
+// ignored: the calculation goes on. Returns true when the file holds the layer.
 bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer);
 
 // When a recovery file of image_path is left over and fits the image on show, asks
