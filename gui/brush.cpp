@@ -109,7 +109,8 @@ void draw_line(GtkWidget* widget, double x, double y) {
 
 gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer) {
   if (event->button != 1) return TRUE;
-  if (refuse_while_calculating()) return TRUE;
+  // Strokes may change during a calculation (it has its own copy); the region may not.
+  if (!in_edit_mode && refuse_while_calculating()) return TRUE;
 
   finished_stroke = 0;
   if (event->state & GDK_CONTROL_MASK) {
@@ -156,7 +157,8 @@ gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer)
       finished_stroke = 1;
     }
     initiate_cursor_redraw(widget, x, y);
-  } else if ((state & GDK_BUTTON1_MASK) && !calculation_running()) {
+  } else if ((state & GDK_BUTTON1_MASK) && finished_stroke && !calculation_running()) {
+    // A stroke still held down when a result switched to view mode selects nothing.
     drag_selection(widget, x, y);
   }
   cursor_x = x;

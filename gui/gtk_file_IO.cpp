@@ -10,8 +10,10 @@
 #include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
 #include "gui/image_source.h"
+#include "gui/layer_state.h"
 #include "gui/pixel_access.h"
 #include "gui/quillane_opts.h"
+#include "gui/recovery.h"
 #include "gui/view.h"
 #include "matting/imgutil.h"
 
@@ -242,7 +244,12 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
     new_image_surfaces(w, h);
     open_default(loaded, tb);
   }
+  note_layer_saved();
   return TRUE;
+}
+
+const gchar* opened_image_path() {
+  return opened_image;
 }
 
 void update_preview_cb(GtkFileChooser* chooser, gpointer preview) {
@@ -296,6 +303,8 @@ void on_open_image(GtkWidget*, gpointer tb) {
       error_message_dialog(parent, text);
       g_free(text);
       g_error_free(error);
+    } else if (filename != nullptr && mode != OPEN_AS_LAYER) {
+      offer_recovery(opened_image, GTK_WIDGET(tb));
     }
     g_free(filename);
   }
@@ -451,7 +460,7 @@ void on_save_as(GtkWidget*, gpointer window) {
     }
     if (edit && response == GTK_RESPONSE_ACCEPT) {
       replace_string(&layer_name, chosen);
-      save_surface_to_file(layer_name, surf_layer);
+      if (save_surface_to_file(layer_name, surf_layer)) note_layer_saved();
     } else {
       replace_string(&image_name, chosen);
       // The image of the mode the dialog was opened in, even if a calculation's result switched

@@ -19,6 +19,9 @@ void on_open_image(GtkWidget* widget, gpointer tb);
 // set (g_error_free) and changes nothing. tb: the toolbar (its item 0 tells the mode).
 gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GError** error);
 
+// Absolute path of the image opened last (Default open or with alpha as input), or null.
+const gchar* opened_image_path();
+
 // "update-preview" of the file dialogs: a 128 x 128 thumbnail in the GtkImage preview.
 void update_preview_cb(GtkFileChooser* chooser, gpointer preview);
 

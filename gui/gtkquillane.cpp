@@ -7,10 +7,12 @@
 #include "gui/brush.h"
 #include "gui/clean_edges.h"
 #include "gui/clipboard.h"
+#include "gui/closing.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/history.h"
 #include "gui/image_source.h"
+#include "gui/layer_state.h"
 #include "gui/modes.h"
 #include "gui/persistence.h"
 #include "gui/quillane_opts.h"
@@ -90,7 +92,8 @@ void quillane_shared_objects_init() {
   pixbuf_image = pixbuf_no_alpha;
   win_surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
   surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-  pass_calc_args = static_cast<CalcArgs*>(g_malloc0(sizeof(CalcArgs)));
+  pass_calc_args = nullptr;  // each calculation makes its own request
+  note_layer_saved();
   pass_option_args = static_cast<OptionArgs*>(g_malloc0(sizeof(OptionArgs)));
   opts_set_default(pass_option_args);
   // The placeholder image is 1 x 1 until an image is opened.
@@ -111,9 +114,8 @@ void quillane_shared_objects_release() {
   history = current = nullptr;
   if (blank_cursor != nullptr) gdk_cursor_unref(blank_cursor);
   blank_cursor = nullptr;
-  // The request record stays while a worker may still use it; the process is ending then.
-  if (!calculation_running()) g_free(pass_calc_args);
-  pass_calc_args = nullptr;
+  // A worker still running frees its own request when it ends.
+  cancel_calculation();
   g_free(pass_option_args);
   pass_option_args = nullptr;
 }
@@ -148,8 +150,7 @@ GtkToolItem* toolbar_item(GtkWidget* tb, int index) {
 }
 
 gboolean cb_delete_event_with_persistence(GtkWidget* widget, GdkEvent*, gpointer) {
-  pre_quit_event(widget);
-  return FALSE;
+  return prepare_to_close(widget) ? FALSE : TRUE;
 }
 
 void destroy(GtkWidget*, gpointer) {
@@ -202,6 +203,8 @@ GtkWidget* build_menu_bar(GtkWidget* window, GtkWidget* tb) {
 
   menu_item(file, GTK_STOCK_OPEN, group, GDK_o, G_CALLBACK(on_open_image), tb, false);
   menu_item(file, GTK_STOCK_SAVE, group, GDK_s, G_CALLBACK(on_save_as), window, false);
+  gtk_menu_shell_append(GTK_MENU_SHELL(file), gtk_separator_menu_item_new());
+  menu_item(file, GTK_STOCK_QUIT, group, GDK_q, G_CALLBACK(cb_quit), window, true);
 
   menu_item(edit, GTK_STOCK_COPY, group, GDK_c, G_CALLBACK(pixbuf_to_clipboard), nullptr, true);
   menu_item(edit, GTK_STOCK_UNDO, group, GDK_z, G_CALLBACK(undo), nullptr, true);
@@ -338,10 +341,12 @@ GtkWidget* quillane_create_main_window(const char* icon_dir) {
   gtk_tool_item_set_expand(toolbar_item(toolbar, 14), TRUE);
   gtk_box_pack_start(GTK_BOX(vbox), scrolled_window, TRUE, TRUE, 0);
   status_bar = gtk_statusbar_new();
+  g_signal_connect(status_bar, "destroy", G_CALLBACK(gtk_widget_destroyed), &status_bar);
   gtk_box_pack_start(GTK_BOX(vbox), status_bar, FALSE, TRUE, 0);
 
   g_signal_connect(window, "delete_event", G_CALLBACK(cb_delete_event_with_persistence), nullptr);
   g_signal_connect(window, "destroy", G_CALLBACK(destroy), nullptr);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(cb_calc_key_press), nullptr);
 
   gtk_clipboard_set_can_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), nullptr, 0);
 

@@ -1,6 +1,5 @@
 #include "gui/history.h"
 
-#include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
 #include "gui/image_source.h"
 
@@ -101,7 +100,6 @@ void paint_stroke_array(const double* record) {
 }
 
 void undo(GtkWidget*, gpointer) {
-  if (refuse_while_calculating()) return;
   finished_stroke = 1;  // a drag in progress stops painting until the next press
   clear_drawing();
   if (current != nullptr) current = current->prev;
@@ -114,7 +112,6 @@ void undo(GtkWidget*, gpointer) {
 }
 
 void redo(GtkWidget*, gpointer) {
-  if (refuse_while_calculating()) return;
   finished_stroke = 1;
   GList* candidate = current != nullptr ? current->next : history;
   if (candidate == nullptr) return;

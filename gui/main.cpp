@@ -8,30 +8,14 @@
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
+#include "gui/layout_report.h"
+#include "gui/recovery.h"
 #include "gui/quillane_opts.h"
 
 namespace {
 
-// QUILLANE_PRINT_LAYOUT=1 prints where the canvas and the toolbar items are on the screen,
-// so that scripts driving the editor with synthetic input know where to click.
-void print_widget(const char* name, int index, GtkWidget* widget) {
-  if (widget->window == nullptr || !GTK_WIDGET_VISIBLE(widget)) return;
-  int ox, oy;
-  gdk_window_get_origin(widget->window, &ox, &oy);
-  if (GTK_WIDGET_NO_WINDOW(widget)) {
-    ox += widget->allocation.x;
-    oy += widget->allocation.y;
-  }
-  std::printf("layout %s %d %d %d %d %d\n", name, index, ox, oy, widget->allocation.width,
-              widget->allocation.height);
-}
-
 gboolean print_layout(gpointer) {
-  print_widget("canvas", 0, drawing_area);
-  int n = gtk_toolbar_get_n_items(GTK_TOOLBAR(toolbar));
-  for (int i = 0; i < n; ++i) print_widget("item", i, GTK_WIDGET(toolbar_item(toolbar, i)));
-  std::printf("layout done\n");
-  std::fflush(stdout);
+  report_main_layout();
   return FALSE;
 }
 
@@ -51,9 +35,11 @@ bool open_or_report(const char* path, OpenMode mode) {
 }
 
 gboolean open_from_command_line(gpointer) {
-  if (open_or_report(start_image, OPEN_DEFAULT) && start_layer != nullptr)
-    open_or_report(start_layer, OPEN_AS_LAYER);
-  if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr) g_timeout_add(300, print_layout, nullptr);
+  if (open_or_report(start_image, OPEN_DEFAULT)) {
+    if (start_layer != nullptr) open_or_report(start_layer, OPEN_AS_LAYER);
+    offer_recovery(opened_image_path(), toolbar);
+  }
+  if (layout_report_wanted()) g_timeout_add(300, print_layout, nullptr);
   return FALSE;
 }
 
@@ -80,17 +66,18 @@ int main(int argc, char* argv[]) {
     start_image = argv[1];
     start_layer = argc == 3 ? argv[2] : nullptr;
     g_idle_add(open_from_command_line, nullptr);
-  } else if (g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr)
+  } else if (layout_report_wanted())
     g_timeout_add(300, print_layout, nullptr);
 
   gtk_main();
   gdk_threads_leave();
 
-  bool worker_running = calculation_running();
+  bool worker_running = calc_workers_alive() > 0;
   quillane_shared_objects_release();
   if (worker_running) {
-    // The window was closed during a calculation: nothing waits for its result, so end the
-    // process now instead of joining a worker that may run for minutes.
+    // The window was closed during a calculation, which was cancelled: nothing waits for its
+    // result, so end the process now instead of joining a worker that may still be inside a
+    // factorisation that cannot be interrupted.
     std::fflush(stdout);
     _exit(0);
   }

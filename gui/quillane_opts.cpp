@@ -12,13 +12,26 @@ void opts_set_default(OptionArgs* record) {
   record->window_radius = defaults.window_radius;
   record->softness = defaults.softness;
   record->threshold = defaults.threshold;
+  record->auto_levels = defaults.auto_levels;
 }
 
 namespace {
 
 CalcOptions options_of(const OptionArgs* record) {
-  return {record->levels_num, record->active_levels_num, record->softness, record->threshold,
-          record->window_radius};
+  CalcOptions opts = {record->levels_num, record->active_levels_num, record->softness,
+                      record->threshold, record->window_radius};
+  opts.auto_levels = record->auto_levels;
+  return opts;
+}
+
+const char kAutoLevelsKey[] = "quillane-auto-levels";
+
+// While the levels are chosen automatically, the levels and steps fields have no say.
+void follow_auto_levels(GtkToggleButton* check, gpointer spin_buttons) {
+  gboolean manual = !gtk_toggle_button_get_active(check);
+  GSList* list = static_cast<GSList*>(spin_buttons);
+  gtk_widget_set_sensitive(GTK_WIDGET(g_slist_nth_data(list, OPT_LEVELS)), manual);
+  gtk_widget_set_sensitive(GTK_WIDGET(g_slist_nth_data(list, OPT_ACTIVE_LEVELS)), manual);
 }
 
 }  // namespace
@@ -33,13 +46,17 @@ void cb_levels_num(GtkAdjustment* levels, GtkAdjustment* steps) {
       gtk_adjustment_get_page_increment(steps), gtk_adjustment_get_page_size(steps));
 }
 
-void signal_set_defaults(GtkWidget*, gpointer spin_buttons) {
+void signal_set_defaults(GtkWidget* button, gpointer spin_buttons) {
   // The list is in record order: levels, steps, softness, threshold, window radius.
   GSList* list = static_cast<GSList*>(spin_buttons);
   for (CalcOptionId id : calc_option_reset_order) {
     GtkSpinButton* spin = GTK_SPIN_BUTTON(g_slist_nth_data(list, id));
     gtk_spin_button_set_value(spin, calc_option_table[id].default_value);
   }
+  gpointer check = g_object_get_data(G_OBJECT(button), kAutoLevelsKey);
+  if (check != nullptr)
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check),
+                                 calc_auto_levels_choice.default_value != 0);
 }
 
 void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
@@ -68,6 +85,7 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
 
   GtkWidget* content = GTK_DIALOG(dialog)->vbox;
   GtkWidget* spin[CALC_OPTION_COUNT];
+  GtkWidget* auto_check = nullptr;
   for (CalcOptionId id : calc_option_dialog_order) {
     const CalcOptionSpec& info = calc_option_table[id];
     GtkWidget* label = gtk_label_new(info.label);
@@ -75,12 +93,26 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     gtk_entry_set_activates_default(GTK_ENTRY(spin[id]), TRUE);
     gtk_widget_set_name(spin[id], info.name);
     gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
+    if (id == OPT_LEVELS) {
+      // The automatic choice sits beside the levels field it replaces.
+      GtkWidget* row = gtk_hbox_new(FALSE, 8);
+      gtk_box_pack_start(GTK_BOX(row), spin[id], TRUE, TRUE, 0);
+      auto_check = gtk_check_button_new_with_label(calc_auto_levels_choice.label);
+      gtk_widget_set_name(auto_check, calc_auto_levels_choice.name);
+      gtk_box_pack_start(GTK_BOX(row), auto_check, FALSE, FALSE, 0);
+      gtk_box_pack_start(GTK_BOX(content), row, FALSE, FALSE, 0);
+    } else {
+      gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
+    }
   }
   GSList* spin_list = nullptr;
   for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id)
     spin_list = g_slist_prepend(spin_list, spin[id]);
+  g_signal_connect(auto_check, "toggled", G_CALLBACK(follow_auto_levels), spin_list);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(auto_check), record->auto_levels != 0);
+  follow_auto_levels(GTK_TOGGLE_BUTTON(auto_check), spin_list);
   GtkWidget* reset = gtk_button_new_with_label("Reset to default values");
+  g_object_set_data(G_OBJECT(reset), kAutoLevelsKey, auto_check);
   g_signal_connect(reset, "clicked", G_CALLBACK(signal_set_defaults), spin_list);
   gtk_box_pack_start(GTK_BOX(content), reset, FALSE, FALSE, 0);
 
@@ -100,6 +132,7 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     record->softness = chosen.softness;
     record->threshold = chosen.threshold;
     record->window_radius = chosen.window_radius;
+    record->auto_levels = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_check)) ? 1 : 0;
     ok_to_calc = 1;
   } else {
     // Cancel, and also Escape or the close button: nobody expects closing a dialog to start a

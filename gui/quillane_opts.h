@@ -6,7 +6,8 @@
 
 #include "gui/gtk_calc.h"
 
-// Out record: the five options at their defaults; the image size is left alone.
+// Out record: the options at their defaults (automatic levels off); the image size is left
+// alone.
 void opts_set_default(OptionArgs* record);
 
 // Runs the modal dialog "options for calculation" on record (in-out). OK writes the values and
@@ -18,7 +19,8 @@ void gtk_options_dialog_open(GtkWidget* widget, OptionArgs* record);
 void cb_levels_num(GtkAdjustment* levels, GtkAdjustment* steps);
 
 // "clicked" of "Reset to default values"; spin_buttons: GSList of the five spin buttons in the
-// order levels, steps, softness, threshold, window radius. Changes only the controls.
+// order levels, steps, softness, threshold, window radius; the check box "Choose levels
+// automatically" hangs on the button. Changes only the controls.
 void signal_set_defaults(GtkWidget* button, gpointer spin_buttons);
 
 // Shows text (plain, one line per line break) in the modal dialog "Error", transient for the

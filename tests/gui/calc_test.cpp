@@ -1,5 +1,6 @@
 // The Calculate command: when it runs and when not, the options dialog, the worker thread,
 // the delivery of the matte, solver messages, and what is refused while a worker runs.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -10,11 +11,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gdk/gdkkeysyms.h>
+
+#include "gui/calc_progress.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
+#include "gui/layer_state.h"
 #include "gui/view.h"
+#include "matting/solver_status.h"
+#include "tests/gui/calc_probe.h"
 #include "tests/gui/dialog_script.h"
 #include "tests/gui/gui_harness.h"
 
@@ -56,35 +63,6 @@ guint32 matte(int x, int y) {
   return pixbuf_pixel(pixbuf_alpha, x, y) >> 24;
 }
 
-// A worker that waits until the test lets it go.
-struct HeldWorker {
-  GMutex mutex;
-  GCond cond;
-  bool released = false;
-  GThreadFunc func = nullptr;
-  gpointer data = nullptr;
-} held;
-
-gpointer held_main(gpointer) {
-  g_mutex_lock(&held.mutex);
-  while (!held.released) g_cond_wait(&held.cond, &held.mutex);
-  g_mutex_unlock(&held.mutex);
-  return held.func(held.data);
-}
-
-GThread* held_create(GThreadFunc func, gpointer data, GError** error) {
-  held.func = func;
-  held.data = data;
-  return g_thread_try_new("held-matte", held_main, nullptr, error);
-}
-
-void release_worker() {
-  g_mutex_lock(&held.mutex);
-  held.released = true;
-  g_cond_broadcast(&held.cond);
-  g_mutex_unlock(&held.mutex);
-}
-
 GThread* failing_create(GThreadFunc, gpointer, GError** error) {
   g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no thread could be started");
   return nullptr;
@@ -96,15 +74,18 @@ class CalcTest : public EditorTest {
     EditorTest::SetUp();
     if (IsSkipped()) return;
     saved_create_ = calc_thread_create;
-    held.released = false;
+    probe.reset();
+    calc_worker_observer = &probe;
     open(write_image(dir_, "halves.png", W, H, false, halves));
     gtk_adjustment_set_value(brush_adjustment, 3);
   }
   void TearDown() override {
     if (gui_available()) {
       // Never leave a worker behind for the next test.
-      release_worker();
+      probe.release();
       EXPECT_TRUE(wait_for_calculation());
+      EXPECT_TRUE(loop_until([] { return calc_workers_alive() == 0; }));
+      calc_worker_observer = nullptr;
       calc_thread_create = saved_create_;
     }
     EditorTest::TearDown();
@@ -125,6 +106,16 @@ class CalcTest : public EditorTest {
     click(4);
     settle(350);
     return none.stray().empty();
+  }
+
+  // Presses Calculate, accepts the options and waits until the worker waits at the end of
+  // stage.
+  void start_held(MatteStage stage) {
+    probe.hold_at = stage;
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+    click(4);
+    ASSERT_TRUE(loop_until([] { return probe.holding.load() > 0; }));
+    EXPECT_TRUE(script.finished());
   }
 
   void expect_nothing_started() {
@@ -185,13 +176,12 @@ TEST_F(CalcTest, AFullRunDeliversTheMatteInViewMode) {
   ASSERT_TRUE(calculate_and_wait());
 
   EXPECT_FALSE(calculation_running());
+  EXPECT_EQ(calc_workers_alive(), 0);
   EXPECT_EQ(ok_to_calc, 1);
   EXPECT_EQ(progress_bars(), 0);
-  EXPECT_EQ(pass_calc_args->progress_timer, 0u);
   EXPECT_TRUE(toggle_active());
   EXPECT_EQ(in_edit_mode, 0);
   EXPECT_EQ(pixbuf_image, pixbuf_alpha);
-  EXPECT_DOUBLE_EQ(pass_calc_args->softness, 1e-6);
   EXPECT_EQ(x_img_ROI, 0);
   EXPECT_EQ(y_img_ROI, 0);
   EXPECT_EQ(w_img_ROI, W);
@@ -277,9 +267,7 @@ TEST_F(CalcTest, CancellingTheOptionsStartsNothing) {
   EXPECT_TRUE(script.stray().empty());
   expect_nothing_started();
   EXPECT_EQ(ok_to_calc, 0);
-  EXPECT_EQ(pass_calc_args->progress_timer, 0u);
-  settle(250);  // no timer is left pulsing a destroyed bar
-  EXPECT_EQ(progress_bars(), 0);
+  EXPECT_EQ(pass_calc_args, nullptr);
 
   // The next Calculate asks again and runs.
   ASSERT_TRUE(calculate_and_wait());
@@ -287,41 +275,51 @@ TEST_F(CalcTest, CancellingTheOptionsStartsNothing) {
   EXPECT_TRUE(toggle_active());
 }
 
-TEST(CalcMemory, EstimateGrowsFasterThanTheUnknowns) {
-  // About 5 KB per unknown at the sizes measured on photographs (0.43 M unknowns: 2.2 GB).
-  EXPECT_NEAR(calc_memory_estimate(4.3e5), 2.15e9, 1e7);
-  EXPECT_NEAR(calc_memory_estimate(1e4), 5e7, 1e5);
-  // A 24-megapixel photograph solved at full size is far beyond any desktop.
-  EXPECT_GT(calc_memory_estimate(24e6), 2e11);
-  EXPECT_GT(calc_memory_estimate(2e6) / 2e6, calc_memory_estimate(1e6) / 1e6);
+// The label of a dialog's button with this response.
+std::string button_label(GtkDialog* d, gint response) {
+  GtkWidget* button = gtk_dialog_get_widget_for_response(d, response);
+  return button != nullptr ? gtk_button_get_label(GTK_BUTTON(button)) : "";
 }
 
-TEST_F(CalcTest, ACalculationTooLargeForTheMemoryIsAskedAboutFirst) {
+TEST_F(CalcTest, ACalculationTooLargeForTheMemoryOffersAutomaticLevels) {
   white_stroke(30);
   black_stroke(9);
   calc_memory_budget = 1.0;  // every calculation is too large now
-  std::string text;
-  {
+  std::string text, automatic, anyway;
+  struct Answer {
+    gint response;  // 1: the automatic levels (the default button)
+    bool runs;
+    int auto_levels;  // in the record afterwards
+  };
+  for (const Answer& a : {Answer{GTK_RESPONSE_CANCEL, false, 0},
+                          Answer{GTK_RESPONSE_ACCEPT, true, 0}, Answer{1, true, 1}}) {
+    SCOPED_TRACE(a.response);
+    set_view_mode(false);
     DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK),
-                         answer_reading("Large calculation", &text, GTK_RESPONSE_CANCEL)});
+                         {"Large calculation", [&](GtkDialog* d) {
+                            automatic = button_label(d, 1);
+                            anyway = button_label(d, GTK_RESPONSE_ACCEPT);
+                            EXPECT_TRUE(
+                                GTK_WIDGET_HAS_DEFAULT(gtk_dialog_get_widget_for_response(d, 1)));
+                            answer_reading("", &text, a.response).answer(d);
+                          }}});
+    probe.reset();
+    probe.hold_at = MATTE_STAGE_LAPLACIAN;
     click(4);
-    settle();
+    if (a.runs) {  // the request carries the choice to the engine
+      ASSERT_TRUE(loop_until([] { return probe.holding.load() > 0; }));
+      EXPECT_EQ(pass_calc_args->auto_levels, a.auto_levels);
+      probe.release();
+    }
+    EXPECT_TRUE(wait_for_calculation());
     EXPECT_TRUE(script.finished());
-    EXPECT_TRUE(script.stray().empty());
+    EXPECT_EQ(toggle_active(), a.runs);
+    EXPECT_EQ(pass_option_args->auto_levels, a.auto_levels);
   }
-  EXPECT_NE(text.find("Calculate anyway?"), std::string::npos) << text;
-  expect_nothing_started();
-  EXPECT_EQ(ok_to_calc, 0);
-
-  // "Calculate anyway" runs it.
-  DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK),
-                       answer_reading("Large calculation", nullptr, GTK_RESPONSE_ACCEPT)});
-  click(4);
-  bool delivered = wait_for_calculation();
   calc_memory_budget = 0;
-  EXPECT_TRUE(script.finished());
-  EXPECT_TRUE(delivered);
-  EXPECT_TRUE(toggle_active());
+  EXPECT_NE(text.find("may need about"), std::string::npos) << text;
+  EXPECT_EQ(automatic.rfind("Calculate with automatic levels\n (about ", 0), 0u) << automatic;
+  EXPECT_EQ(anyway, "Calculate at full resolution anyway");
   EXPECT_GE(matte(30, 15), 230u);
   EXPECT_LE(matte(9, 15), 25u);
 }
@@ -385,7 +383,7 @@ TEST_F(CalcTest, ARegionWhollyOutsideTheImageIsRefused) {
   expect_nothing_started();
 }
 
-TEST_F(CalcTest, SolverStatusesAreReportedAndTheMatteIsWrittenAllTheSame) {
+TEST_F(CalcTest, SolverStatusesAreReportedAndAMatteIsWrittenWhenOneWasMade) {
   const std::string advice =
       "failure: invalid numeric object\nyou can try:\nScaling the image down using an external "
       "application or increase\nthe number of scaling steps in the calculation options.\n\nOr "
@@ -395,43 +393,57 @@ TEST_F(CalcTest, SolverStatusesAreReportedAndTheMatteIsWrittenAllTheSame) {
       "to toggle back to\nthe edit mode to perform the calculation.";
   struct Case {
     int status;
+    bool with_matte;
     std::string message;  // empty: no dialog
   };
   for (const Case& c :
-       {Case{-3, advice}, Case{-1, "failure: out_of_memory"}, Case{-8, "failure: invalid matrix"},
-        Case{-911, "failure: UMF internal error"}, Case{0, ""}, Case{1, ""}}) {
+       {Case{-3, true, advice}, Case{-8, true, "failure: invalid matrix"},
+        Case{-911, true, "failure: UMF internal error"}, Case{0, true, ""},
+        Case{1, true, solver_warning_message(1)}, Case{-1, false, "failure: out_of_memory"},
+        Case{CALC_STATUS_CANCELLED, false, ""}}) {
     SCOPED_TRACE(c.status);
     set_view_mode(false);
-    CalcArgs* args = pass_calc_args;
-    args->alpha_img = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
-    ASSERT_EQ(get_TIFF(args->alpha_img, H, W, 'g'), 0);
+    std::vector<guint32> before;
     for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) args->alpha_img->plane[y][x] = static_cast<uint8_t>(x * 5 + y);
+      for (int x = 0; x < W; ++x) before.push_back(matte(x, y));
+    CalcArgs* args = new CalcArgs();
+    args->alpha_img = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
+    if (c.with_matte) {
+      ASSERT_EQ(get_TIFF(args->alpha_img, H, W, 'g'), 0);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          args->alpha_img->plane[y][x] = static_cast<uint8_t>(x * 5 + y + c.status);
+    }
     args->status = c.status;
     args->mode_button = toolbar_item(toolbar, 0);
-    args->progress_bar = gtk_progress_bar_new();
-    gtk_box_pack_start(GTK_BOX(status_bar), args->progress_bar, FALSE, FALSE, 0);
-    gtk_widget_show(args->progress_bar);
-    args->progress_timer = 0;
+    args->region = {0, 0, W, H};
+    args->source = GDK_PIXBUF(g_object_ref(pixbuf_no_alpha));
+    args->strokes = layer_fingerprint(args->region);
 
     std::string text;
     std::vector<DialogScript::Step> steps;
     if (!c.message.empty()) steps.push_back(answer_reading("Error", &text));
     DialogScript script(std::move(steps), c.message.empty() ? 300 : 15000);
-    setup_results();
+    setup_results(args);
     settle(c.message.empty() ? 350 : 0);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
     EXPECT_EQ(text, c.message);
-
-    EXPECT_EQ(progress_bars(), 0);
-    EXPECT_TRUE(toggle_active());
-    EXPECT_EQ(in_edit_mode, 0);
+    EXPECT_EQ(toggle_active(), c.with_matte);
+    if (c.status == CALC_STATUS_CANCELLED) {
+      EXPECT_EQ(status_message(STATUS_MESSAGE), "Calculation cancelled");
+    }
+    // Without a matte the previous alpha stays.
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) {
-        ASSERT_EQ(matte(x, y), guint32(x * 5 + y)) << x << "," << y;
+        guint32 want = c.with_matte ? uint8_t(x * 5 + y + c.status) : before[y * W + x];
+        ASSERT_EQ(matte(x, y), want) << x << "," << y;
         ASSERT_EQ(pixbuf_pixel(pixbuf_alpha, x, y) & 0xffffffu, halves(x, y) & 0xffffffu);
       }
+    free_TIFF(args->alpha_img);
+    g_free(args->alpha_img);
+    g_object_unref(args->source);
+    delete args;
   }
 }
 
@@ -458,22 +470,32 @@ TEST_F(CalcTest, AWorkerThatCannotStartIsReported) {
   EXPECT_GE(matte(30, 12), 250u);
 }
 
-TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
+TEST_F(CalcTest, DuringARunStrokesChangeButOpenAndTheRegionAreRefused) {
   white_stroke(30);
   black_stroke(9);
-  calc_thread_create = held_create;
-  {
-    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
-    click(4);
-    settle();
-    ASSERT_TRUE(script.finished());
-  }
+  start_held(MATTE_STAGE_LAPLACIAN);
   ASSERT_TRUE(calculation_running());
   EXPECT_EQ(ok_to_calc, 0);
   EXPECT_EQ(progress_bars(), 1);
 
+  // Painting, undo, redo, the eraser and a Control-click line change the layer, not the run.
+  white_stroke(16);  // on the dark half, unknown to the running calculation
+  EXPECT_EQ(layer_pixel(16, 12), 0xffffffffu);
+  undo(nullptr, nullptr);
+  EXPECT_EQ(layer_pixel(16, 12), 0u);
+  redo(nullptr, nullptr);
+  EXPECT_EQ(layer_pixel(16, 12), 0xffffffffu);
+  click(7);
+  drag(30, 6, 30, 9);
+  EXPECT_EQ(layer_pixel(30, 7), 0u);
+  click(5);
+  press(30, 17, GDK_CONTROL_MASK);  // a line from (30, 9) down to (30, 17)
+  release(30, 17);
+  EXPECT_EQ(layer_pixel(30, 13), 0xffffffffu);
+  EXPECT_EQ(g_list_length(history), 5u);
+  EXPECT_TRUE(calculation_running());
+
   std::vector<guint32> layer = layer_snapshot();
-  GList* in_force = current;
   GdkPixbuf* image = pixbuf_no_alpha;
   auto expect_refused = [&](const char* what) {
     SCOPED_TRACE(what);
@@ -482,18 +504,12 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
     update_statusbar("", STATUS_MESSAGE, status_bar);
     EXPECT_TRUE(calculation_running());
     EXPECT_EQ(layer_snapshot(), layer);
-    EXPECT_EQ(current, in_force);
-    EXPECT_EQ(g_list_length(history), 2u);
     EXPECT_EQ(pixbuf_no_alpha, image);
     EXPECT_EQ(x_img_ROI + y_img_ROI, 0);
     EXPECT_EQ(w_img_ROI, W);
     EXPECT_EQ(h_img_ROI, H);
     EXPECT_EQ(calc_ROI_is_set, 0);
   };
-  update_statusbar("", STATUS_MESSAGE, status_bar);
-
-  EXPECT_TRUE(calculate_without_dialog());
-  expect_refused("second Calculate");
   {
     DialogScript none({}, 300);
     on_open_image(nullptr, toolbar);
@@ -505,15 +521,6 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
   EXPECT_FALSE(open_image_file((dir_ + "/halves.png").c_str(), OPEN_DEFAULT, toolbar, &error));
   if (error != nullptr) g_error_free(error);
   expect_refused("opening a file");
-  undo(nullptr, nullptr);
-  settle();
-  expect_refused("undo");
-  redo(nullptr, nullptr);
-  settle();
-  expect_refused("redo");
-  drag(20, 3, 20, 27);
-  settle();
-  expect_refused("painting");
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
   settle();
   EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(calc_roi_item)));
@@ -533,46 +540,286 @@ TEST_F(CalcTest, WhileAWorkerRunsChangesAreRefusedAndViewingStillWorks) {
   click(3);                                    // ALPHA
   settle();
   EXPECT_EQ(view_pixel(10, 30), 0xffffffffu);  // no matte yet: all opaque
-  EXPECT_TRUE(calculation_running());
 
-  // Delivered while view mode is already on: the view shows the new matte.
-  undo(nullptr, nullptr);  // one more refusal just before the matte arrives
+  // The matte of the strokes the run started with, delivered into view mode, and a word that
+  // the strokes have changed since; the refusal does not outlive the calculation.
+  on_open_image(nullptr, toolbar);
   ASSERT_NE(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos);
-  release_worker();
+  probe.release();
   ASSERT_TRUE(wait_for_calculation());
-  // The refusal does not outlive the calculation.
-  EXPECT_EQ(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos)
-      << status_message(STATUS_MESSAGE);
+  EXPECT_EQ(status_message(STATUS_MESSAGE), "strokes changed since this calculation");
   EXPECT_EQ(ok_to_calc, 1);
   EXPECT_EQ(progress_bars(), 0);
   EXPECT_TRUE(toggle_active());
   EXPECT_EQ(pixbuf_image, pixbuf_alpha);
   EXPECT_LE(matte(9, 12), 5u);
-  EXPECT_GE(matte(30, 12), 250u);
+  EXPECT_GE(matte(30, 7), 250u);
+  EXPECT_LE(matte(16, 12), 55u);
   EXPECT_LE(view_pixel(2 * 9, 2 * 12) >> 24, 5u);
   EXPECT_GE(view_pixel(2 * 30, 2 * 12) >> 24, 250u);
 
-  // Afterwards the commands work again.
-  set_view_mode(false);
-  undo(nullptr, nullptr);
-  settle();
-  EXPECT_EQ(layer_pixel(9, 12), 0u);
+  // Afterwards the region can change again, and a new run knows every stroke.
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
   EXPECT_EQ(calc_ROI_is_set, 1);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), FALSE);
+  set_view_mode(false);
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_GE(matte(16, 12), 250u);
+  EXPECT_NE(status_message(STATUS_MESSAGE), "strokes changed since this calculation");
 }
+
+TEST_F(CalcTest, CalculateDuringARunStartsAgainWithTheCurrentStrokes) {
+  white_stroke(30);
+  black_stroke(9);
+  start_held(MATTE_STAGE_LAPLACIAN);
+  CalcArgs* first = pass_calc_args;
+  white_stroke(16);
+  {
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+    click(4);
+    ASSERT_TRUE(loop_until([] { return probe.holding.load() == 2; }));
+  }
+  EXPECT_TRUE(first->control.cancel_requested());
+  EXPECT_NE(pass_calc_args, first);
+  EXPECT_EQ(calc_workers_alive(), 2);
+  // The first worker ends, cancelled, without touching the new calculation or the window.
+  update_statusbar("", STATUS_MESSAGE, status_bar);
+  probe.release_one();
+  ASSERT_TRUE(loop_until([] { return calc_workers_alive() == 1; }));
+  settle();
+  EXPECT_TRUE(calculation_running());
+  EXPECT_EQ(progress_bars(), 1);
+  EXPECT_EQ(in_edit_mode, 1);
+  EXPECT_EQ(status_message(STATUS_MESSAGE), "");
+  // The new one delivers the matte of the current strokes, into view mode, while the eraser is
+  // held down over nothing: the rest of that drag selects no region.
+  click(7);
+  press(20, 2);
+  motion(22, 2);
+  probe.release();
+  ASSERT_TRUE(wait_for_calculation());
+  motion(35, 28);
+  release(35, 28);
+  EXPECT_EQ(in_edit_mode, 0);
+  EXPECT_EQ(w_img_ROI * h_img_ROI, W * H);
+  EXPECT_GE(matte(16, 12), 250u);
+  EXPECT_NE(status_message(STATUS_MESSAGE), "strokes changed since this calculation");
+}
+
+// Escape in the main window, as the keyboard delivers it.
+void press_escape() {
+  GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
+  ev->key.window = GDK_WINDOW(g_object_ref(main_window->window));
+  ev->key.send_event = TRUE;
+  ev->key.keyval = GDK_Escape;
+  gtk_widget_event(main_window, ev);
+  gdk_event_free(ev);
+}
+
+struct CancelCase {
+  const char* name;
+  bool in_factorisation;  // else the worker waits between two stages
+  bool escape;            // else the Cancel button
+};
+
+class CancelTest : public CalcTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelTest, TheWindowIsUsableAtOnceAndTheLateResultIsDiscarded) {
+  const CancelCase& c = GetParam();
+  int w = W, h = H;
+  if (c.in_factorisation) {
+    // Large enough that its factorisation takes a good while.
+    w = 240;
+    h = 180;
+    open(write_image(dir_, "large.png", w, h, false, [w](int x, int y) {
+      guint32 v = x < w / 2 ? 30u + (x * 7 + y * 3) % 11 : 210u + (x * 5 + y * 7) % 13;
+      return 0xff000000u | (v << 16) | (v << 8) | v;
+    }));
+  }
+  white_stroke(w - 10);
+  black_stroke(9);
+  std::vector<guint32> layer = layer_snapshot();
+  if (c.in_factorisation) {
+    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
+    click(4);
+    ASSERT_TRUE(loop_until([] { return probe.factorising.load(); }));
+  } else {
+    start_held(MATTE_STAGE_LAPLACIAN);
+    // The bar shows what the worker reported last.
+    settle(250);
+    ProgressLook look = progress_look(pass_calc_args->control.progress());
+    EXPECT_EQ(look.text.rfind("building the Laplacian \u00b7 ", 0), 0u) << look.text;
+    GtkProgressBar* bar = GTK_PROGRESS_BAR(pass_calc_args->progress_bar);
+    EXPECT_EQ(gtk_progress_bar_get_text(bar), look.text);
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(bar), look.fraction);
+  }
+  ASSERT_TRUE(calculation_running());
+  if (c.escape)
+    press_escape();
+  else
+    gtk_button_clicked(GTK_BUTTON(pass_calc_args->cancel_button));
+
+  // At once: no bar, no Cancel button, a word in the status bar, everything as it was.
+  EXPECT_FALSE(calculation_running());
+  EXPECT_EQ(ok_to_calc, 1);
+  EXPECT_EQ(progress_bars(), 0);
+  EXPECT_EQ(find_widget(status_bar, [](GtkWidget* b) { return GTK_IS_BUTTON(b) != FALSE; }),
+            nullptr);
+  EXPECT_EQ(status_message(STATUS_MESSAGE), "Calculation cancelled");
+  EXPECT_EQ(layer_snapshot(), layer);
+  EXPECT_EQ(in_edit_mode, 1);
+  EXPECT_EQ(calc_workers_alive(), 1);
+  // Painting works while the worker finishes.
+  click(5);
+  drag(w / 2, 3, w / 2, 8);
+  EXPECT_EQ(layer_pixel(w / 2, 5), 0xffffffffu);
+  undo(nullptr, nullptr);
+
+  // The worker's late end changes nothing and says nothing.
+  update_statusbar("", STATUS_MESSAGE, status_bar);
+  probe.release();
+  ASSERT_TRUE(loop_until([] { return calc_workers_alive() == 0; }));
+  settle();
+  if (c.in_factorisation) {
+    EXPECT_TRUE(probe.cancel_during_factorisation) << "the factorisation ended before Cancel";
+  }
+  EXPECT_EQ(in_edit_mode, 1);
+  EXPECT_EQ(status_message(STATUS_MESSAGE), "");
+  EXPECT_EQ(matte(w - 10, 12), 255u);  // no matte was delivered: alpha as opened
+  EXPECT_EQ(matte(9, 12), 255u);
+
+  // The next calculation works.
+  ASSERT_TRUE(calculate_and_wait());
+  EXPECT_GE(matte(w - 10, 12), 250u);
+  EXPECT_LE(matte(9, 12), 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cancel, CancelTest,
+    ::testing::Values(CancelCase{"BetweenStagesWithTheButton", false, false},
+                      CancelCase{"DuringAFactorisationWithEscape", true, true}),
+    [](const ::testing::TestParamInfo<CancelCase>& info) { return info.param.name; });
+
+TEST(CalcProgressLook, TheFractionWhenKnownAndAPulseOtherwise) {
+  struct Row {
+    CalcProgress progress;
+    std::string text;
+    double fraction;
+  };
+  for (const Row& r :
+       {Row{{0, 0, MATTE_STAGE_LAPLACIAN, -1}, "C A L C U L A T I N G", -1},
+        Row{{2, 3, MATTE_STAGE_SOLVE, 0.4}, "level 2 of 3 \u00b7 solving \u00b7 40 %", 0.4},
+        Row{{1, 1, MATTE_STAGE_NUMERIC, -1}, "factorising", -1}}) {
+    ProgressLook look = progress_look(r.progress);
+    EXPECT_EQ(look.text, r.text);
+    EXPECT_DOUBLE_EQ(look.fraction, r.fraction);
+  }
+}
+
+// A layer file of the test image's size: pixel (x, y) is fill(x, y).
+std::string layer_file(const std::string& dir, int w, int h,
+                       const std::function<guint32(int, int)>& fill) {
+  return write_image(dir, "layer.png", w, h, true, fill);
+}
+
+struct RefusalCase {
+  const char* name;
+  std::function<void(CalcTest*)> arrange;
+  bool options_first;  // the options dialog comes before the error
+  std::string text;    // the error dialog's text starts with this
+};
+
+class RefusalTest : public CalcTest, public ::testing::WithParamInterface<RefusalCase> {
+ public:
+  void open_file(const std::string& path, int mode) { open(path, mode); }
+  const std::string& dir() const { return dir_; }
+};
+
+// Errors of issue-prone inputs and of memory: the error dialog, and the image, the strokes
+// and the alpha stay as they were.
+TEST_P(RefusalTest, TheErrorDialogSaysWhyAndNothingChanges) {
+  const RefusalCase& c = GetParam();
+  white_stroke(30);
+  black_stroke(9);
+  c.arrange(this);
+  std::vector<guint32> layer = layer_snapshot();
+  int w = gdk_pixbuf_get_width(pixbuf_no_alpha), h = gdk_pixbuf_get_height(pixbuf_no_alpha);
+  std::string text;
+  std::vector<DialogScript::Step> steps;
+  if (c.options_first) steps.push_back(answer_reading("options for calculation", nullptr));
+  steps.push_back(answer_reading("Error", &text));
+  DialogScript script(std::move(steps));
+  click(4);
+  ASSERT_TRUE(loop_until([&] { return script.finished() && calc_workers_alive() == 0; }, 60));
+  settle();
+  EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
+  EXPECT_EQ(text.rfind(c.text, 0), 0u) << text;
+  EXPECT_FALSE(calculation_running());
+  EXPECT_EQ(progress_bars(), 0);
+  EXPECT_EQ(in_edit_mode, 1);
+  EXPECT_EQ(layer_snapshot(), layer);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) ASSERT_EQ(matte(x, y), 255u) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calc, RefusalTest,
+    ::testing::Values(
+        RefusalCase{"ARegionNarrowerThanOneWindow",
+                    [](CalcTest*) {
+                      set_view_mode(true);
+                      drag(5, 5, 14, 24);  // 10 < 2 * 5 + 1 wide
+                      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), TRUE);
+                      set_view_mode(false);
+                      click(5);
+                      drag(12, 6, 12, 24);  // a white stroke inside it too
+                      pass_option_args->window_radius = 5;
+                    },
+                    true,
+                    "Cannot calculate: the calculation region must be at least 2R+1 pixels in "
+                    "each direction (11 with window radius R = 5); it is 10x20."},
+        RefusalCase{"AnImageSmallerThanOneWindow",
+                    [](CalcTest* t) {
+                      auto* r = static_cast<RefusalTest*>(t);
+                      r->open_file(write_image(r->dir(), "tiny.png", 2, 2, false, halves), 0);
+                      r->open_file(layer_file(r->dir(), 2, 2,
+                                              [](int x, int y) -> guint32 {
+                                                return x == y ? (x ? 0xffffffffu : 0xff000000u)
+                                                              : 0u;
+                                              }),
+                                   2);
+                    },
+                    true,
+                    "Cannot calculate: the calculation region must be at least 2R+1 pixels in "
+                    "each direction (3 with window radius R = 1); it is 2x2."},
+        RefusalCase{"EveryPixelPainted",
+                    [](CalcTest* t) {
+                      auto* r = static_cast<RefusalTest*>(t);
+                      r->open_file(layer_file(r->dir(), W, H,
+                                              [](int x, int) {
+                                                return x < W / 2 ? 0xff000000u : 0xffffffffu;
+                                              }),
+                                   2);
+                    },
+                    false, "every pixel is painted: nothing to calculate."},
+        RefusalCase{"EveryPixelPaintedWhite",  // before the silent "no background" case
+                    [](CalcTest* t) {
+                      auto* r = static_cast<RefusalTest*>(t);
+                      r->open_file(layer_file(r->dir(), W, H, [](int, int) { return 0xffffffffu; }),
+                                   2);
+                    },
+                    false, "every pixel is painted: nothing to calculate."},
+        RefusalCase{"OutOfMemoryDuringTheFactorisation",
+                    [](CalcTest*) { probe.fail_at = MATTE_STAGE_NUMERIC; }, true,
+                    "failure: out_of_memory"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST_F(CalcTest, DeliveryKeepsAMessageThatReplacedTheRefusal) {
   white_stroke(30);
   black_stroke(9);
-  calc_thread_create = held_create;
-  {
-    DialogScript script({answer_reading("options for calculation", nullptr, GTK_RESPONSE_OK)});
-    click(4);
-    settle();
-    ASSERT_TRUE(script.finished());
-  }
+  start_held(MATTE_STAGE_LAPLACIAN);
   ASSERT_TRUE(calculation_running());
-  redo(nullptr, nullptr);
+  on_open_image(nullptr, toolbar);
   ASSERT_NE(status_message(STATUS_MESSAGE).find("Calculating"), std::string::npos);
   // Saving is allowed meanwhile; its failure replaces the refusal and must stay readable.
   {
@@ -583,7 +830,7 @@ TEST_F(CalcTest, DeliveryKeepsAMessageThatReplacedTheRefusal) {
   }
   std::string failure = status_message(STATUS_MESSAGE);
   ASSERT_EQ(failure.rfind("File open error: ", 0), 0u) << failure;
-  release_worker();
+  probe.release();
   ASSERT_TRUE(wait_for_calculation());
   EXPECT_EQ(status_message(STATUS_MESSAGE), failure);
 }
@@ -605,6 +852,7 @@ class EditorProcess {
     env = g_environ_setenv(env, "APPDATA", (dir + "/appdata").c_str(), TRUE);
     env = g_environ_setenv(env, "XDG_CONFIG_HOME", (dir + "/xdg").c_str(), TRUE);
     env = g_environ_setenv(env, "HOME", dir.c_str(), TRUE);
+    env = g_environ_setenv(env, "XDG_STATE_HOME", (dir + "/state").c_str(), TRUE);
     env = g_environ_setenv(env, "QUILLANE_PRINT_LAYOUT", "1", TRUE);
     const gchar* argv[] = {binary.c_str(), image.c_str(), nullptr};
     GError* error = nullptr;
@@ -787,7 +1035,29 @@ TEST(EditorProcessTest, ClosingTheWindowDuringACalculationEndsTheProgram) {
   std::string main_ids =
       run({"xdotool", "search", "--onlyvisible", "--name", "^Tessaly$"}, &window_found);
   ASSERT_TRUE(window_found) << "no main window";
+  // The strokes were kept against a crash before the calculation started.
+  const std::string recovery = dir + "/state/quillane/recovery";
+  auto recovery_files = [&recovery] {
+    int n = 0;
+    if (GDir* d = g_dir_open(recovery.c_str(), 0, nullptr)) {
+      while (g_dir_read_name(d) != nullptr) ++n;
+      g_dir_close(d);
+    }
+    return n;
+  };
+  EXPECT_EQ(recovery_files(), 1);
   ask_to_close(main_ids.substr(0, main_ids.find('\n')));
+  // The strokes were never saved: the program asks; "Close without saving" (Alt+W) closes.
+  bool asked = false;
+  std::string question = run({"timeout", "20", "xdotool", "search", "--sync", "--onlyvisible",
+                              "--name", "^Unsaved strokes$"},
+                             &asked);
+  ASSERT_TRUE(asked) << "no question about the unsaved strokes";
+  geometry_shell =
+      run({"xdotool", "getwindowgeometry", "--shell", question.substr(0, question.find('\n'))});
+  std::sscanf(geometry_shell.c_str(), "WINDOW=%*d X=%d Y=%d", &wx, &wy);
+  run({"xdotool", "mousemove", std::to_string(wx + 40), std::to_string(wy + 30), "sleep", "0.3",
+       "key", "alt+w"});
 
   int status = 0;
   ASSERT_TRUE(editor.wait_exit(60, &status)) << "the program is still running after the close";
@@ -796,8 +1066,7 @@ TEST(EditorProcessTest, ClosingTheWindowDuringACalculationEndsTheProgram) {
   if (WIFEXITED(status)) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
-  // It ended without waiting for the matte: the worker never rang its bell.
-  EXPECT_EQ(editor.output().find('\a'), std::string::npos);
+  EXPECT_EQ(recovery_files(), 0) << "a normal close removes the recovery file";
 }
 
 }  // namespace

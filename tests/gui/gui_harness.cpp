@@ -181,6 +181,15 @@ GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& p
   return found;
 }
 
+gboolean send_delete_event() {
+  GdkEvent* ev = gdk_event_new(GDK_DELETE);
+  ev->any.window = GDK_WINDOW(g_object_ref(main_window->window));
+  ev->any.send_event = TRUE;
+  gboolean kept = gtk_widget_event(main_window, ev);
+  gdk_event_free(ev);
+  return kept;
+}
+
 void destroy_main_window() {
   if (main_window == nullptr) return;
   // Closing the window outside gtk_main(): keep its handler from quitting a loop that
@@ -246,6 +255,9 @@ int main(int argc, char** argv) {
   std::string data = root_dir + "/xdg-data";
   g_mkdir_with_parents(data.c_str(), 0700);
   g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
+  // Recovery files of the strokes, and anything cached.
+  g_setenv("XDG_STATE_HOME", (root_dir + "/xdg-state").c_str(), TRUE);
+  g_setenv("XDG_CACHE_HOME", (root_dir + "/xdg-cache").c_str(), TRUE);
 #ifdef QUILLANE_TEST_ICON_DIR
   // The icons the build drew, copied so that the tests read them from their own folder.
   for (const char* f : {"icon_tz16x24.png", "icon_alpha24x24.png", "iconFG.png", "iconBG.png"}) {

@@ -1,7 +1,7 @@
 // Test harness for the editor: a fresh main window per test, synthetic input through the real
 // signal handlers, pixel reads, and answers to modal dialogs from a timeout callback.
 //
-// The harness points APPDATA, XDG_CONFIG_HOME and ICON_DIR at a private temporary folder
+// The harness points APPDATA, the XDG folders and ICON_DIR at a private temporary folder
 // before GTK starts, so no test touches the user's files. Without an X server every test is
 // skipped with a visible message.
 #ifndef QUILLANE_TESTS_GUI_HARNESS_H
@@ -16,7 +16,7 @@
 // True when gtk_init_check() found a display.
 bool gui_available();
 
-// The private folder of this test run (APPDATA and XDG_CONFIG_HOME live below it).
+// The private folder of this test run (APPDATA and the XDG folders live below it).
 const std::string& test_root();
 
 // A new empty folder below test_root().
@@ -66,6 +66,10 @@ class DialogAnswer {
 
 // Finds a descendant widget of `root` for which pred returns true (depth first), or null.
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred);
+
+// What the window manager sends when the user closes the main window; returns whether a
+// handler kept the window (the window itself is not destroyed either way).
+gboolean send_delete_event();
 
 // Destroys the main window as the program's end would, but without the delete handler
 // (nothing is saved) and without quitting a main loop. main_window becomes null.

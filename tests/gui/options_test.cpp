@@ -18,6 +18,7 @@ struct Options {
   std::vector<std::string> labels;
   std::vector<GtkSpinButton*> spins;
   GtkWidget* reset = nullptr;
+  GtkToggleButton* automatic = nullptr;  // "Choose levels automatically"
   GtkSpinButton* levels() const { return spins[0]; }
   GtkSpinButton* steps() const { return spins[1]; }
   GtkSpinButton* threshold() const { return spins[2]; }
@@ -31,9 +32,20 @@ Options inspect(GtkDialog* dialog) {
   GList* list = gtk_container_get_children(GTK_CONTAINER(dialog->vbox));
   for (GList* l = list; l != nullptr; l = l->next) {
     GtkWidget* w = GTK_WIDGET(l->data);
-    if (GTK_IS_LABEL(w)) o.labels.push_back(gtk_label_get_text(GTK_LABEL(w)));
-    if (GTK_IS_SPIN_BUTTON(w)) o.spins.push_back(GTK_SPIN_BUTTON(w));
-    if (GTK_IS_BUTTON(w) && !GTK_IS_SPIN_BUTTON(w)) o.reset = w;
+    if (w == dialog->action_area) continue;
+    // A row may hold a field and a check box beside it.
+    GList* row = GTK_IS_HBOX(w) ? gtk_container_get_children(GTK_CONTAINER(w)) : nullptr;
+    for (GList* r = row != nullptr ? row : l; r != nullptr;
+         r = row != nullptr ? r->next : nullptr) {
+      w = GTK_WIDGET(r->data);
+      if (GTK_IS_LABEL(w)) o.labels.push_back(gtk_label_get_text(GTK_LABEL(w)));
+      if (GTK_IS_SPIN_BUTTON(w)) o.spins.push_back(GTK_SPIN_BUTTON(w));
+      if (GTK_IS_CHECK_BUTTON(w))
+        o.automatic = GTK_TOGGLE_BUTTON(w);
+      else if (GTK_IS_BUTTON(w) && !GTK_IS_SPIN_BUTTON(w))
+        o.reset = w;
+    }
+    g_list_free(row);
   }
   g_list_free(list);
   return o;
@@ -56,7 +68,7 @@ void run_options(
   DialogAnswer answer([&](GtkDialog* d) {
     g_signal_connect(d, "response", G_CALLBACK(on_response), nullptr);
     Options o = inspect(d);
-    if (o.spins.size() == 5 && o.reset != nullptr)
+    if (o.spins.size() == 5 && o.reset != nullptr && o.automatic != nullptr)
       act(o);
     else
       ADD_FAILURE() << "the dialog has " << o.spins.size() << " spin buttons";
@@ -213,9 +225,11 @@ TEST_F(EditorTest, StepsFollowTheLevels) {
 
 TEST_F(EditorTest, ResetChangesOnlyTheControls) {
   open_generated(60, 50);
-  *pass_option_args = {3, 2, 2e-6, 0.1, 4, 60, 50};
+  *pass_option_args = {3, 2, 2e-6, 0.1, 4, 60, 50, 1};
   run_options([](const Options& o) {
+    EXPECT_TRUE(gtk_toggle_button_get_active(o.automatic));
     gtk_button_clicked(GTK_BUTTON(o.reset));
+    EXPECT_FALSE(gtk_toggle_button_get_active(o.automatic));
     EXPECT_EQ(gtk_spin_button_get_value_as_int(o.levels()), 1);
     EXPECT_EQ(gtk_spin_button_get_value_as_int(o.steps()), 1);
     EXPECT_DOUBLE_EQ(gtk_spin_button_get_value(o.softness()), 1e-7);
@@ -224,13 +238,33 @@ TEST_F(EditorTest, ResetChangesOnlyTheControls) {
     gtk_dialog_response(o.dialog, GTK_RESPONSE_CANCEL);
   });
   expect_record({3, 2, 2e-6, 0.1, 4});
+  EXPECT_EQ(pass_option_args->auto_levels, 1);
   run_options([](const Options& o) {
     gtk_button_clicked(GTK_BUTTON(o.reset));
     gtk_dialog_response(o.dialog, GTK_RESPONSE_OK);
   });
   expect_record({1, 1, 1e-7, 0.02, 1});
+  EXPECT_EQ(pass_option_args->auto_levels, 0);
   EXPECT_EQ(pass_option_args->img_width, 60);
   EXPECT_EQ(pass_option_args->img_height, 50);
+}
+
+// The check box beside the levels: off by default; while on, levels and steps have no say.
+TEST_F(EditorTest, ChoosingLevelsAutomaticallyDisablesLevelsAndSteps) {
+  open_generated(60, 50);
+  for (bool on : {true, false}) {
+    run_options([on](const Options& o) {
+      EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(o.automatic)), "Choose levels automatically");
+      EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(o.automatic)),
+                gtk_widget_get_parent(GTK_WIDGET(o.levels())));
+      EXPECT_EQ(gtk_toggle_button_get_active(o.automatic), !on);
+      gtk_toggle_button_set_active(o.automatic, on);
+      for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(GTK_WIDGET_IS_SENSITIVE(o.spins[i]), !on || i >= 2) << i;
+      gtk_dialog_response(o.dialog, GTK_RESPONSE_OK);
+    });
+    EXPECT_EQ(pass_option_args->auto_levels, on ? 1 : 0);
+  }
 }
 
 TEST_F(EditorTest, FieldsShowTheirDecimalsAndRanges) {

@@ -37,17 +37,6 @@ class EnvGuard {
   bool had_ = false;
 };
 
-// What the window manager would send when the user closes the window; returns whether a
-// handler kept the window.
-gboolean send_delete() {
-  GdkEvent* ev = gdk_event_new(GDK_DELETE);
-  ev->any.window = GDK_WINDOW(g_object_ref(main_window->window));
-  ev->any.send_event = TRUE;
-  gboolean kept = gtk_widget_event(main_window, ev);
-  gdk_event_free(ev);
-  return kept;
-}
-
 struct Geometry {
   int x, y, w, h;
 };
@@ -115,7 +104,7 @@ TEST_F(EditorTest, GeometryIsSavedOnCloseAndRestoredAtStart) {
   ASSERT_EQ(before.x, 130);
 
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(send_delete()) << "the delete handler must let the window close";
+  EXPECT_FALSE(send_delete_event()) << "the delete handler must let the window close";
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   std::string bytes = file_contents(path);
   ASSERT_EQ(bytes.size(), 16u);
@@ -139,7 +128,7 @@ TEST_F(EditorTest, GeometryIsSavedOnCloseAndRestoredAtStart) {
   gtk_window_move(GTK_WINDOW(main_window), 40, 30);
   settle(200);
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(send_delete());
+  EXPECT_FALSE(send_delete_event());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(file_contents(path), record(40, 30, 1000, 760));
 }
@@ -158,7 +147,7 @@ TEST_F(EditorTest, GeometryFallsBackToTheConfigFolderWithoutAppdata) {
     gtk_window_move(GTK_WINDOW(main_window), 60, 70);
     gtk_window_resize(GTK_WINDOW(main_window), 900, 700);
     settle(200);
-    EXPECT_FALSE(send_delete());
+    EXPECT_FALSE(send_delete_event());
     EXPECT_EQ(file_contents(geometry_path(xdg)), record(60, 70, 900, 700));
     rebuild_main_window();
     settle(200);
@@ -225,7 +214,7 @@ TEST_F(EditorTest, UnwritableGeometryIsReportedAndTheWindowStillCloses) {
   EnvGuard env("APPDATA", plain_file.c_str());
   rebuild_main_window();
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(send_delete());
+  EXPECT_FALSE(send_delete_event());
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "CreateDirectory failed (" + std::to_string(EEXIST) + ")\n" +
                      "can't write persistence data " + geometry_path(plain_file));

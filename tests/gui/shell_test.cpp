@@ -10,6 +10,7 @@
 #include "gui/alpha_view.h"
 #include "gui/brush.h"
 #include "gui/clipboard.h"
+#include "gui/closing.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
@@ -109,6 +110,7 @@ TEST_F(EditorTest, MenusCarryStockItemsAcceleratorsAndHandlers) {
   const Row rows[] = {
       {0, GTK_STOCK_OPEN, GDK_o, (gpointer)on_open_image, toolbar},
       {0, GTK_STOCK_SAVE, GDK_s, (gpointer)on_save_as, main_window},
+      {0, GTK_STOCK_QUIT, GDK_q, (gpointer)cb_quit, main_window},  // after a separator
       {1, GTK_STOCK_COPY, GDK_c, (gpointer)pixbuf_to_clipboard, nullptr},
       {1, GTK_STOCK_UNDO, GDK_z, (gpointer)undo, nullptr},
       {1, GTK_STOCK_REDO, GDK_y, (gpointer)redo, nullptr},
@@ -117,13 +119,14 @@ TEST_F(EditorTest, MenusCarryStockItemsAcceleratorsAndHandlers) {
       {2, GTK_STOCK_ABOUT, 0, (gpointer)help_about_dialog, main_window},
   };
   std::vector<GtkWidget*> menus[3] = {submenu_items(0), submenu_items(1), submenu_items(2)};
-  EXPECT_EQ(menus[0].size(), 2u);
+  EXPECT_EQ(menus[0].size(), 4u);
   EXPECT_EQ(menus[1].size(), 5u);
   EXPECT_EQ(menus[2].size(), 1u);
   size_t next[3] = {0, 0, 0};
   for (const Row& row : rows) {
     ASSERT_LT(next[row.menu], menus[row.menu].size());
     GtkWidget* w = menus[row.menu][next[row.menu]++];
+    if (GTK_IS_SEPARATOR_MENU_ITEM(w)) w = menus[row.menu][next[row.menu]++];
     SCOPED_TRACE(row.stock != nullptr ? row.stock : "check item");
     Accel accel = accel_of(w);
     if (row.key != 0) {

@@ -1,0 +1,178 @@
+#include "gui/recovery.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <glib/gstdio.h>
+#include <unistd.h>
+
+#include "gui/dialog_run.h"
+#include "gui/gtk_file_IO.h"
+#include "gui/gtkquillane.h"
+#include "gui/layer_state.h"
+#include "gui/quillane_opts.h"
+
+namespace {
+
+// Files written or restored by this run, removed by a normal close.
+GSList* session_files = nullptr;
+// The file written last and what it holds: a large layer takes about a second to write, so
+// an unchanged one is not written again.
+gchar* last_written = nullptr;
+uint64_t last_fingerprint = 0;
+
+void remember(const gchar* path) {
+  if (g_slist_find_custom(session_files, path, reinterpret_cast<GCompareFunc>(std::strcmp)) ==
+      nullptr)
+    session_files = g_slist_prepend(session_files, g_strdup(path));
+}
+
+gchar* recovery_folder() {
+  const gchar* state = g_getenv("XDG_STATE_HOME");
+  if (state != nullptr && g_path_is_absolute(state))
+    return g_build_filename(state, "quillane", "recovery", nullptr);
+  return g_build_filename(g_get_home_dir(), ".local", "state", "quillane", "recovery", nullptr);
+}
+
+cairo_status_t write_to_fd(void* closure, const unsigned char* data, unsigned int length) {
+  int fd = *static_cast<int*>(closure);
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return CAIRO_STATUS_WRITE_ERROR;
+    data += n;
+    length -= static_cast<unsigned int>(n);
+  }
+  return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+gchar* recovery_file_for(const gchar* image_path) {
+  gchar* hash = g_compute_checksum_for_string(G_CHECKSUM_SHA256, image_path, -1);
+  hash[32] = '\0';  // 128 bits name a file well enough
+  gchar* folder = recovery_folder();
+  gchar* name = g_strconcat(hash, ".png", nullptr);
+  gchar* path = g_build_filename(folder, name, nullptr);
+  g_free(name);
+  g_free(folder);
+  g_free(hash);
+  return path;
+}
+
+bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer) {
+  if (image_path == nullptr) return false;
+  gchar* path = recovery_file_for(image_path);
+  const uint64_t fingerprint = surface_fingerprint(
+      layer, {0, 0, cairo_image_surface_get_width(layer), cairo_image_surface_get_height(layer)});
+  if (fingerprint == last_fingerprint && g_strcmp0(path, last_written) == 0 &&
+      g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
+    g_free(path);
+    return true;
+  }
+  gchar* folder = g_path_get_dirname(path);
+  gchar* temp = g_strconcat(path, ".XXXXXX", nullptr);
+  const char* failed = nullptr;
+  int error = 0;
+  int fd = -1;
+  if (g_mkdir_with_parents(folder, 0700) != 0) {
+    failed = "cannot make its folder";
+    error = errno;
+  } else if ((fd = g_mkstemp(temp)) < 0) {
+    failed = "cannot create it";
+    error = errno;
+  } else {
+    cairo_surface_flush(layer);
+    bool written =
+        cairo_surface_write_to_png_stream(layer, write_to_fd, &fd) == CAIRO_STATUS_SUCCESS;
+    if (!written) error = errno;
+    if (written && fsync(fd) != 0) {
+      written = false;
+      error = errno;
+    }
+    if (close(fd) != 0 && written) {
+      written = false;
+      error = errno;
+    }
+    if (!written) {
+      failed = "cannot write it";
+    } else if (g_rename(temp, path) != 0) {
+      failed = "cannot rename it into place";
+      error = errno;
+    }
+    if (failed != nullptr) g_unlink(temp);
+  }
+  if (failed != nullptr)
+    g_printerr("quillane: recovery file %s: %s (%s)\n", path, failed,
+               error != 0 ? g_strerror(error) : "write error");
+  else
+    remember(path);
+  g_free(last_written);
+  last_written = failed == nullptr ? g_strdup(path) : nullptr;
+  last_fingerprint = fingerprint;
+  g_free(temp);
+  g_free(folder);
+  g_free(path);
+  return failed == nullptr;
+}
+
+void offer_recovery(const gchar* image_path, GtkWidget* tb) {
+  if (image_path == nullptr) return;
+  gchar* path = recovery_file_for(image_path);
+  int w = 0, h = 0;
+  bool fits = g_file_test(path, G_FILE_TEST_IS_REGULAR) &&
+              gdk_pixbuf_get_file_info(path, &w, &h) != nullptr &&
+              w == gdk_pixbuf_get_width(pixbuf_no_alpha) &&
+              h == gdk_pixbuf_get_height(pixbuf_no_alpha);
+  if (!fits) {
+    g_free(path);
+    return;
+  }
+  GStatBuf st;
+  gchar when[64] = "";
+  if (g_stat(path, &st) == 0) {
+    GDateTime* t = g_date_time_new_from_unix_local(st.st_mtime);
+    gchar* text = g_date_time_format(t, "%Y-%m-%d %H:%M");
+    g_strlcpy(when, text, sizeof when);
+    g_free(text);
+    g_date_time_unref(t);
+  }
+  gchar* base = g_path_get_basename(image_path);
+  GtkWidget* ask = gtk_message_dialog_new(
+      GTK_WINDOW(main_window),
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
+      "Strokes painted on \"%s\" were kept before a calculation (%s), and the editor was not "
+      "closed normally afterwards.\n\nRestore these strokes?",
+      base, when);
+  g_free(base);
+  gtk_window_set_title(GTK_WINDOW(ask), "Restore strokes");
+  gtk_dialog_add_buttons(GTK_DIALOG(ask), "_Discard", GTK_RESPONSE_REJECT, "_Restore",
+                         GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(ask), GTK_RESPONSE_ACCEPT);
+  gint answer = run_dialog(GTK_DIALOG(ask));
+  gtk_widget_destroy(ask);
+  if (answer == GTK_RESPONSE_ACCEPT) {
+    GError* error = nullptr;
+    if (open_image_file(path, OPEN_AS_LAYER, tb, &error)) {
+      note_layer_unsaved();
+      remember(path);  // kept until the restored strokes are closed normally
+    } else {
+      gchar* text = g_strdup_printf("File open error: %s", error->message);
+      error_message_dialog(main_window, text);
+      g_free(text);
+      g_error_free(error);
+    }
+  } else if (answer == GTK_RESPONSE_REJECT) {
+    g_unlink(path);
+  }
+  g_free(path);
+}
+
+void remove_recovery_files() {
+  for (GSList* l = session_files; l != nullptr; l = l->next)
+    g_unlink(static_cast<const gchar*>(l->data));
+  g_slist_free_full(session_files, g_free);
+  session_files = nullptr;
+}
