@@ -128,15 +128,12 @@ bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, OptionArgs* 
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) free_pixels += mask[y][x] == 0.0;
   CalcOptions chosen = options_of(*record);
+  const CalcEstimate need = estimate_calculation(w, h, free_pixels, chosen);
+  // Over several levels the coarsest, solved for every free pixel, is what the figure means.
   double unknowns = free_pixels;
-  CalcEstimate need;
-  if (chosen.auto_levels != 0) {
-    need = estimate_calculation(w, h, free_pixels, chosen);
-  } else {
-    int levels = usable_levels(w, h, std::max(chosen.levels_num, 1), chosen.window_radius);
-    double shrink = std::pow(2.0, levels - 1);
-    unknowns = free_pixels / (shrink * shrink);
-    need = estimate_calculation(int(w / shrink), int(h / shrink), unknowns, chosen);
+  if (chosen.auto_levels == 0) {
+    const int levels = usable_levels(w, h, std::max(chosen.levels_num, 1), chosen.window_radius);
+    unknowns /= std::pow(4.0, levels - 1);
   }
   double budget = memory_budget();
   if (need.bytes <= budget) return true;
