@@ -114,6 +114,7 @@ CalcOptions options_of(const OptionArgs& record) {
   CalcOptions opts = {record.levels_num, record.active_levels_num, record.softness,
                       record.threshold, record.window_radius};
   opts.auto_levels = record.auto_levels;
+  opts.solver = record.solver;
   return opts;
 }
 
@@ -228,6 +229,7 @@ void calc_opts_set(CalcArgs* args) {
   args->softness = pass_option_args->softness;
   args->threshold = pass_option_args->threshold;
   args->auto_levels = pass_option_args->auto_levels;
+  args->solver = pass_option_args->solver;
 }
 
 void cancel_calculation() {
@@ -346,6 +348,7 @@ gpointer winQuillaneMain(gpointer data) {
   CalcOptions opts = {args->levels_num, args->active_levels_num, args->softness, args->threshold,
                       args->window_radius};
   opts.auto_levels = args->auto_levels;
+  opts.solver = args->solver;
   args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value, opts,
                                  args->alpha_img, &args->control);
   set_matte_stage_observer(previous);

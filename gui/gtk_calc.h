@@ -33,6 +33,7 @@ struct CalcArgs {
   double threshold;
   int window_radius;
   int auto_levels;       // 1: the calculation chooses its levels
+  int solver;            // a CalcSolver
   int status;            // solver status of the last solve, -3 when none ran
   guint progress_timer;  // source id of the 100 ms progress timer, 0 when none
   GtkWidget* progress_bar;
@@ -57,6 +58,7 @@ struct OptionArgs {
   int img_width;  // size of the opened image, set by the Open command
   int img_height;
   int auto_levels;  // 1: "Choose levels automatically"
+  int solver;       // a CalcSolver, the choice "Solver"
 };
 
 // The current calculation's request, or null when none runs.

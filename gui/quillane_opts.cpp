@@ -13,6 +13,7 @@ void opts_set_default(OptionArgs* record) {
   record->softness = defaults.softness;
   record->threshold = defaults.threshold;
   record->auto_levels = defaults.auto_levels;
+  record->solver = defaults.solver;
 }
 
 namespace {
@@ -21,10 +22,12 @@ CalcOptions options_of(const OptionArgs* record) {
   CalcOptions opts = {record->levels_num, record->active_levels_num, record->softness,
                       record->threshold, record->window_radius};
   opts.auto_levels = record->auto_levels;
+  opts.solver = record->solver;
   return opts;
 }
 
 const char kAutoLevelsKey[] = "quillane-auto-levels";
+const char kSolverKey[] = "quillane-solver";
 
 // While the levels are chosen automatically, the levels and steps fields have no say.
 void follow_auto_levels(GtkToggleButton* check, gpointer spin_buttons) {
@@ -57,6 +60,9 @@ void signal_set_defaults(GtkWidget* button, gpointer spin_buttons) {
   if (check != nullptr)
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check),
                                  calc_auto_levels_choice.default_value != 0);
+  gpointer solver = g_object_get_data(G_OBJECT(button), kSolverKey);
+  if (solver != nullptr)
+    gtk_combo_box_set_active(GTK_COMBO_BOX(solver), calc_solver_choice.default_value);
 }
 
 void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
@@ -105,6 +111,13 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
       gtk_box_pack_start(GTK_BOX(content), spin[id], FALSE, FALSE, 0);
     }
   }
+  gtk_box_pack_start(GTK_BOX(content), gtk_label_new(calc_solver_choice.label), FALSE, FALSE, 0);
+  GtkWidget* solver = gtk_combo_box_new_text();
+  for (int i = 0; i < calc_solver_choice.count; ++i)
+    gtk_combo_box_append_text(GTK_COMBO_BOX(solver), calc_solver_choice.labels[i]);
+  gtk_combo_box_set_active(GTK_COMBO_BOX(solver), record->solver);
+  gtk_widget_set_name(solver, calc_solver_choice.name);
+  gtk_box_pack_start(GTK_BOX(content), solver, FALSE, FALSE, 0);
   GSList* spin_list = nullptr;
   for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id)
     spin_list = g_slist_prepend(spin_list, spin[id]);
@@ -113,6 +126,7 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   follow_auto_levels(GTK_TOGGLE_BUTTON(auto_check), spin_list);
   GtkWidget* reset = gtk_button_new_with_label("Reset to default values");
   g_object_set_data(G_OBJECT(reset), kAutoLevelsKey, auto_check);
+  g_object_set_data(G_OBJECT(reset), kSolverKey, solver);
   g_signal_connect(reset, "clicked", G_CALLBACK(signal_set_defaults), spin_list);
   gtk_box_pack_start(GTK_BOX(content), reset, FALSE, FALSE, 0);
 
@@ -133,6 +147,7 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     record->threshold = chosen.threshold;
     record->window_radius = chosen.window_radius;
     record->auto_levels = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_check)) ? 1 : 0;
+    record->solver = gtk_combo_box_get_active(GTK_COMBO_BOX(solver));
     ok_to_calc = 1;
   } else {
     // Cancel, and also Escape or the close button: nobody expects closing a dialog to start a

@@ -8,6 +8,7 @@
 #include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
 #include "gui/quillane_opts.h"
+#include "matting/calc_options.h"
 #include "tests/gui/gui_harness.h"
 
 namespace {
@@ -19,6 +20,7 @@ struct Options {
   std::vector<GtkSpinButton*> spins;
   GtkWidget* reset = nullptr;
   GtkToggleButton* automatic = nullptr;  // "Choose levels automatically"
+  GtkComboBox* solver = nullptr;
   GtkSpinButton* levels() const { return spins[0]; }
   GtkSpinButton* steps() const { return spins[1]; }
   GtkSpinButton* threshold() const { return spins[2]; }
@@ -40,6 +42,7 @@ Options inspect(GtkDialog* dialog) {
       w = GTK_WIDGET(r->data);
       if (GTK_IS_LABEL(w)) o.labels.push_back(gtk_label_get_text(GTK_LABEL(w)));
       if (GTK_IS_SPIN_BUTTON(w)) o.spins.push_back(GTK_SPIN_BUTTON(w));
+      if (GTK_IS_COMBO_BOX(w)) o.solver = GTK_COMBO_BOX(w);
       if (GTK_IS_CHECK_BUTTON(w))
         o.automatic = GTK_TOGGLE_BUTTON(w);
       else if (GTK_IS_BUTTON(w) && !GTK_IS_SPIN_BUTTON(w))
@@ -146,7 +149,7 @@ TEST_F(EditorTest, OkWritesTheFieldsCancelAndCloseLeaveThem) {
         "Recalculate matte in this many steps when upscaling",
         "Threshold value for trimatte from down scaled matte",
         "Degree edges are softened in the matte",
-        "Window size. Try down scaling (more efficient) first!"};
+        "Window size. Try down scaling (more efficient) first!", "Solver"};
     EXPECT_EQ(o.labels, labels);
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(o.reset)), "Reset to default values");
     EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(o.dialog)));
@@ -225,11 +228,13 @@ TEST_F(EditorTest, StepsFollowTheLevels) {
 
 TEST_F(EditorTest, ResetChangesOnlyTheControls) {
   open_generated(60, 50);
-  *pass_option_args = {3, 2, 2e-6, 0.1, 4, 60, 50, 1};
+  *pass_option_args = {3, 2, 2e-6, 0.1, 4, 60, 50, 1, CALC_SOLVER_ITERATIVE};
   run_options([](const Options& o) {
     EXPECT_TRUE(gtk_toggle_button_get_active(o.automatic));
+    EXPECT_EQ(gtk_combo_box_get_active(o.solver), CALC_SOLVER_ITERATIVE);
     gtk_button_clicked(GTK_BUTTON(o.reset));
     EXPECT_FALSE(gtk_toggle_button_get_active(o.automatic));
+    EXPECT_EQ(gtk_combo_box_get_active(o.solver), CALC_SOLVER_DIRECT);
     EXPECT_EQ(gtk_spin_button_get_value_as_int(o.levels()), 1);
     EXPECT_EQ(gtk_spin_button_get_value_as_int(o.steps()), 1);
     EXPECT_DOUBLE_EQ(gtk_spin_button_get_value(o.softness()), 1e-7);
@@ -239,12 +244,14 @@ TEST_F(EditorTest, ResetChangesOnlyTheControls) {
   });
   expect_record({3, 2, 2e-6, 0.1, 4});
   EXPECT_EQ(pass_option_args->auto_levels, 1);
+  EXPECT_EQ(pass_option_args->solver, CALC_SOLVER_ITERATIVE);
   run_options([](const Options& o) {
     gtk_button_clicked(GTK_BUTTON(o.reset));
     gtk_dialog_response(o.dialog, GTK_RESPONSE_OK);
   });
   expect_record({1, 1, 1e-7, 0.02, 1});
   EXPECT_EQ(pass_option_args->auto_levels, 0);
+  EXPECT_EQ(pass_option_args->solver, CALC_SOLVER_DIRECT);
   EXPECT_EQ(pass_option_args->img_width, 60);
   EXPECT_EQ(pass_option_args->img_height, 50);
 }
