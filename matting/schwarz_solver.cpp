@@ -109,25 +109,38 @@ int worker_count() {
   return n == 0 ? 1 : static_cast<int>(std::min(n, 16u));
 }
 
-// The tiles run in parallel already: BLAS threads inside each factorisation would only
-// compete with them. OpenBLAS's thread count is set to 1 while the solver runs.
-class SerialBlas {
+// The tiles run in parallel already: threads inside each factorisation, OpenBLAS's and the
+// OpenMP teams of CHOLMOD (which asks for 4 whatever the machine), would only compete with
+// them and spin. Both are kept to one thread while the solver runs, where the libraries
+// offer the means; the previous settings come back afterwards.
+class SerialLibraries {
  public:
-  SerialBlas() {
-    set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
-    auto get = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
-    if (set_ != nullptr && get != nullptr) {
-      previous_ = get();
-      set_(1);
+  SerialLibraries() {
+    blas_set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
+    auto blas_get = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "openblas_get_num_threads"));
+    if (blas_set_ != nullptr && blas_get != nullptr) {
+      blas_previous_ = blas_get();
+      blas_set_(1);
+    }
+    omp_set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    auto omp_get = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "omp_get_max_active_levels"));
+    if (omp_set_ != nullptr && omp_get != nullptr) {
+      omp_previous_ = omp_get();
+      omp_set_(0);  // every parallel region runs on the thread that meets it
     }
   }
-  ~SerialBlas() {
-    if (set_ != nullptr && previous_ > 0) set_(previous_);
+  ~SerialLibraries() {
+    if (blas_set_ != nullptr && blas_previous_ > 0) blas_set_(blas_previous_);
+    if (omp_set_ != nullptr && omp_previous_ >= 0) omp_set_(omp_previous_);
   }
+  SerialLibraries(const SerialLibraries&) = delete;
+  SerialLibraries& operator=(const SerialLibraries&) = delete;
 
  private:
-  void (*set_)(int) = nullptr;
-  int previous_ = 0;
+  void (*blas_set_)(int) = nullptr;
+  int blas_previous_ = 0;
+  void (*omp_set_)(int) = nullptr;
+  int omp_previous_ = -1;
 };
 
 // What one worker thread keeps between tiles.
@@ -259,7 +272,7 @@ struct Solver {
 
 SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
                             const SchwarzOptions& options) {
-  SerialBlas serial_blas;
+  SerialLibraries serial_libraries;
   const int64_t nv = s.variables();
   SchwarzResult result;
   if (nv == 0) return result;
