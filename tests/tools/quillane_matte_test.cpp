@@ -328,7 +328,7 @@ TEST_F(Tool, BadInputFailsCleanly) {
       {{"--region", "48,0,5,5", I, L, O}, 2, "outside the 48x36 image"},
       {{"--region", "0,0,0,5", I, L, O}, 2, "--region"},
       {{"--region", "1,2,3", I, L, O}, 2, "--region"},
-      {{"--region", "0,0,4,36", I, L, O}, 1, "no foreground"},
+      {{"--region", "0,0,8,36", I, L, O}, 1, "no foreground"},
       {{"--frobnicate", I, L, O}, 2, "unknown option"},
       {{I, L, O, path("extra.png")}, 2, "expected IMAGE STROKES OUTPUT"},
       {{I, O}, 2, "expected IMAGE STROKES OUTPUT"},
