@@ -29,6 +29,7 @@
 #include "matting/imgutil.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
+#include "numeric/allocate.h"
 #include "tools/png_io.h"
 
 #ifndef QUILLANE_VERSION
@@ -455,10 +456,14 @@ int run(const Arguments& args_in, Output* output) {
   TIFF_img calc_image;
   double** mask = nullptr;
   double** value = nullptr;
-  const int input = read_calc_input(gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_rowstride(image),
-                                    gdk_pixbuf_get_n_channels(image),
-                                    reinterpret_cast<const uint8_t*>(layer.data()), width * 4,
-                                    region, &calc_image, &mask, &value);
+  int input;
+  {
+    AllocationScope scope;  // no memory for the inputs: a failure (main), not an exit
+    input = read_calc_input(gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_rowstride(image),
+                            gdk_pixbuf_get_n_channels(image),
+                            reinterpret_cast<const uint8_t*>(layer.data()), width * 4, region,
+                            &calc_image, &mask, &value);
+  }
   if (input != CALC_INPUT_OK) {
     const char* where = args.has_region ? "inside the region" : "in the image";
     // A trimap or a photograph given as strokes paints every pixel: say so before anything
@@ -524,11 +529,17 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::fclose(stdout);
   }
+  int status;
   try {
-    return run(args, &output);
+    status = run(args, &output);
   } catch (const std::bad_alloc&) {
     output_abandon(&output.file);
     report_solver_failure(-1);
-    return EXIT_FAILURE_RUN;
+    status = EXIT_FAILURE_RUN;
   }
+  // Not exit(): after an allocation failure OpenBLAS's idle threads may still be retrying
+  // theirs, and its exit handler would wait for them for ever. Every file is closed by now.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
 }
