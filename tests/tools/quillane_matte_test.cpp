@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <png.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -644,6 +645,44 @@ TEST_F(Tool, TurnedCameraJpegIsReadAsTheEditorShowsIt) {
   g_object_unref(jpeg);
   EXPECT_LE(out.data[(1 * 8 + 4) * 4 + 3], 2);
   EXPECT_GE(out.data[(14 * 8 + 4) * 4 + 3], 253);
+}
+
+// On a terminal standard error carries a progress line redrawn in place and cleared at the
+// end; --quiet turns it off. Two levels of a 300 x 300 scene take long enough to be seen.
+TEST_F(Tool, ShowsProgressOnATerminal) {
+  write_image(path("in-300.png"), 300, 300);
+  write_layer(path("in-300-layer.png"), 300, 300, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 6, 300);
+    paint_grey(cr, 1, 294, 0, 6, 300);
+  });
+  for (const char* quiet : {"--levels=2", "--quiet"}) {
+    int master = -1, terminal = -1;
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    const std::string in = path("in-300.png"), layer = path("in-300-layer.png"),
+                      out = path("p.png");
+    const char* argv[] = {QUILLANE_MATTE_PATH, "--levels=2",  "--active=2", quiet,
+                          in.c_str(),          layer.c_str(), out.c_str(),  nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(terminal, 2);
+      execv(QUILLANE_MATTE_PATH, const_cast<char**>(argv));
+      _exit(127);
+    }
+    close(terminal);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0) << shown;
+    if (std::string(quiet) == "--quiet") {
+      EXPECT_EQ(shown, "");
+    } else {
+      EXPECT_NE(shown.find("\rlevel 1 of 2 \u00b7 "), std::string::npos) << shown;
+      EXPECT_TRUE(shown.size() >= 4 && shown.substr(shown.size() - 4) == "\r\033[K") << shown;
+    }
+  }
 }
 
 TEST_F(Tool, HelpAndVersion) {
