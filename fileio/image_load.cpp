@@ -16,12 +16,14 @@ struct JpegCheck {
   char message[JMSG_LENGTH_MAX];
 };
 
+// libjpeg's fatal error: keep the message and leave the decoder.
 void jpeg_fatal(j_common_ptr info) {
   JpegCheck* check = reinterpret_cast<JpegCheck*>(info->err);
   info->err->format_message(info, check->message);
   std::longjmp(check->fatal, 1);
 }
 
+// libjpeg's warnings and traces: count the warnings, keep the first one's text.
 void jpeg_message(j_common_ptr info, int level) {
   // level -1 is a warning: corrupt data or a premature end of the file.
   if (level < 0 && info->err->num_warnings++ == 0)
@@ -66,6 +68,7 @@ bool jpeg_intact(const char* filename, GError** error) {
   return intact;
 }
 
+// True, with *error set, when width or height exceeds max_side (0: no limit).
 bool too_large(const char* filename, int width, int height, int max_side, GError** error) {
   if (max_side <= 0 || (width <= max_side && height <= max_side)) return false;
   gchar* name = g_filename_display_basename(filename);

@@ -18,6 +18,7 @@ namespace {
 char temporary_name[4096];
 volatile sig_atomic_t temporary_set = 0;
 
+// Blocks the termination signals on this thread while it lives.
 class SignalsBlocked {
  public:
   SignalsBlocked() {
@@ -32,17 +33,20 @@ class SignalsBlocked {
   sigset_t old_;
 };
 
+// No temporary file is being written any more.
 void forget_temporary() {
   SignalsBlocked blocked;
   temporary_set = 0;
 }
 
+// The folder part of path: "." for a bare name, "/" for a name in the root.
 std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Out *error: the text of errno value err. Returns false, for `return fail(...)`.
 bool fail(std::string* error, int err) {
   *error = std::strerror(err);
   return false;
@@ -71,12 +75,14 @@ bool resolve_links(const std::string& path, std::string* target, std::string* er
   return fail(error, ELOOP);
 }
 
+// The permission bits a plain creation gets: 0666 less the umask.
 mode_t creation_mode() {
   const mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
 }
 
+// Writes all size bytes of data to fd, resuming after signals; false on an error.
 bool write_all(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, data, size);

@@ -122,6 +122,7 @@ struct OpenParts {
   }
 };
 
+// Moves the pointer out of *slot (left null), for handing over ownership.
 template <typename T>
 T* take(T** slot) {
   T* value = *slot;
@@ -245,6 +246,7 @@ void open_as_layer(OpenParts* parts) {
   gtk_widget_queue_draw(gtk_widget_get_toplevel(drawing_area));
 }
 
+// Default open: the new image with an empty layer, history and selection of its size.
 void open_default(OpenParts* parts, GtkWidget* tb) {
   int w = gdk_pixbuf_get_width(parts->with_alpha), h = gdk_pixbuf_get_height(parts->with_alpha);
   clear_history();
@@ -364,6 +366,7 @@ gchar* png_file_name(const gchar* chosen) {
 
 namespace {
 
+// "Could not save NAME: reason" in the status bar.
 void report_save_failure(const gchar* name, const gchar* reason) {
   gchar* text = g_strdup_printf("Could not save %s: %s", name, reason);
   update_statusbar(text, STATUS_MESSAGE, status_bar);
@@ -376,6 +379,7 @@ struct Sink {
   int error;
 };
 
+// Writes all size bytes to the sink's descriptor; false with sink->error set on failure.
 bool sink_write(Sink* sink, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(sink->fd, data, size);
@@ -390,6 +394,7 @@ bool sink_write(Sink* sink, const char* data, size_t size) {
   return true;
 }
 
+// GdkPixbuf's save callback: the bytes go to the sink (a Sink*).
 gboolean pixbuf_bytes(const gchar* data, gsize size, GError** error, gpointer sink) {
   if (sink_write(static_cast<Sink*>(sink), data, size)) return TRUE;
   g_set_error_literal(error, G_FILE_ERROR, g_file_error_from_errno(static_cast<Sink*>(sink)->error),
@@ -397,6 +402,7 @@ gboolean pixbuf_bytes(const gchar* data, gsize size, GError** error, gpointer si
   return FALSE;
 }
 
+// cairo's PNG stream callback: the bytes go to the sink (a Sink*).
 cairo_status_t surface_bytes(void* sink, const unsigned char* data, unsigned int size) {
   return sink_write(static_cast<Sink*>(sink), reinterpret_cast<const char*>(data), size)
              ? CAIRO_STATUS_SUCCESS
