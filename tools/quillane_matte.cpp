@@ -239,10 +239,14 @@ bool write_output(Output* out, const PngPixels& pixels) {
   return ok;
 }
 
+// Set while a progress line is on the terminal, for the signal handler to clear it.
+volatile sig_atomic_t progress_shown = 0;
+
 // SIGINT, SIGTERM, SIGHUP: remove a half-written temporary file and stop; an existing OUTPUT
 // is untouched until the final rename.
 extern "C" void stop_on_signal(int signal) {
   output_remove_temporary_on_signal();
+  if (progress_shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
   _exit(128 + signal);
 }
 
@@ -298,10 +302,12 @@ int calculate_with_progress(TIFF_img* image, double** mask, double** value, cons
       std::fprintf(stderr, "\r%s\033[K", text.c_str());
       std::fflush(stderr);
       shown = text;
+      progress_shown = 1;
     }
   }
   worker.join();
   if (!shown.empty()) std::fputs("\r\033[K", stderr);
+  progress_shown = 0;
   return status;
 }
 
