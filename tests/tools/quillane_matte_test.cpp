@@ -512,7 +512,7 @@ TEST_F(Tool, OutputIsWrittenWhereItPoints) {
        [&](const std::string& w) { EXPECT_EQ(w, png); }, false},
       {"file in a read-only folder",
        [&] {
-         chmod(dir_.c_str(), 0755);
+         for (const std::string& p : {dir_, image_, layer_}) chmod(p.c_str(), 0755);
          const std::string out = old_file("locked/out.png", 0666);
          chmod(path("locked").c_str(), 0555);
          inode = stat_of(out).st_ino;
