@@ -2,11 +2,16 @@
 
 #include "gui/gtkquillane.h"
 #include "gui/pixel_access.h"
+#include "gui/view.h"
 
 void cb_draw_alpha(GtkWidget*, gpointer) {
   int w = gdk_pixbuf_get_width(pixbuf_alpha);
   int h = gdk_pixbuf_get_height(pixbuf_alpha);
   GdkPixbuf* grey = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
+  if (grey == nullptr) {
+    update_statusbar("Not enough memory to show the alpha channel", STATUS_MESSAGE, status_bar);
+    return;
+  }
   const int n = gdk_pixbuf_get_n_channels(pixbuf_alpha);
   for (int y = 0; y < h; ++y) {
     const guchar* src = pixbuf_row(pixbuf_alpha, y);

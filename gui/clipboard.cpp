@@ -13,7 +13,8 @@ void pixbuf_to_clipboard(GtkWidget*, gpointer) {
   GdkPixbuf* sub = gdk_pixbuf_new_subpixbuf(pixbuf_image, region.x, region.y, region.w, region.h);
   GdkPixbuf* copy = gdk_pixbuf_copy(sub);
   g_object_unref(sub);
-  clean_pixbuf_edges(copy);  // as the Save dialog's "Clean edge colours" says
+  if (copy == nullptr) return;  // no memory for the copy: the clipboard keeps what it had
+  clean_pixbuf_edges(copy);     // as the Save dialog's "Clean edge colours" says
   GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
   gtk_clipboard_set_image(clipboard, copy);
   gtk_clipboard_store(clipboard);

@@ -1,10 +1,17 @@
 #include "gui/gtk_file_IO.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
+#include "fileio/image_load.h"
+#include "fileio/output_file.h"
 #include "gui/brush.h"
+#include "gui/checked_surface.h"
 #include "gui/clean_edges.h"
 #include "gui/dialog_run.h"
 #include "gui/gtk_calc.h"
@@ -63,12 +70,6 @@ bool view_mode_active(GtkWidget* tb) {
   return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(tb, 0)));
 }
 
-void new_image_surfaces(int w, int h) {
-  cairo_surface_destroy(surf_layer);
-  surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  resize_view_surface(w, h);
-}
-
 void reset_selection_to_image(int w, int h) {
   left_x = top_y = 0;
   selection_w = (w - 1) * scale;
@@ -107,16 +108,88 @@ void copy_colours(GdkPixbuf* from, GdkPixbuf* to) {
   }
 }
 
-// Alpha as input: opaque pixels become foreground strokes, transparent ones background
-// strokes, everything else stays unknown; the layer's base records the same.
-void open_alpha_as_input(GdkPixbuf* loaded, GtkWidget* tb) {
-  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+// What an open makes before it changes anything, so that a failure (no memory, a surface
+// cairo cannot make) leaves the editor as it was. Each member is owned until it is installed.
+struct OpenParts {
+  cairo_surface_t* layer = nullptr;  // the new stroke layer
+  cairo_surface_t* view = nullptr;   // the new view surface; kept as it is for a layer open
+  GdkPixbuf* no_alpha = nullptr;     // the new image without alpha (not for a layer open)
+  GdkPixbuf* with_alpha = nullptr;   // ... and with alpha
+  GdkPixbuf* base = nullptr;         // the new initialisinglayer, when the mode makes one
+
+  ~OpenParts() {
+    if (layer != nullptr) cairo_surface_destroy(layer);
+    if (view != nullptr) cairo_surface_destroy(view);
+    for (GdkPixbuf* p : {no_alpha, with_alpha, base})
+      if (p != nullptr) g_object_unref(p);
+  }
+};
+
+// Moves the pointer out of *slot (left null), for handing over ownership.
+template <typename T>
+T* take(T** slot) {
+  T* value = *slot;
+  *slot = nullptr;
+  return value;
+}
+
+// Makes the surfaces and pixbufs of an open of loaded in mode (OPEN_ALPHA_AS_INPUT only for a
+// file with alpha). Takes loaded's reference in every case. FALSE with *error when something
+// cannot be made.
+gboolean make_open_parts(GdkPixbuf* loaded, OpenMode mode, OpenParts* parts, GError** error) {
+  const int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+  const bool has_alpha = gdk_pixbuf_get_has_alpha(loaded);
+  if (mode == OPEN_AS_LAYER) {
+    const int W = gdk_pixbuf_get_width(pixbuf_image), H = gdk_pixbuf_get_height(pixbuf_image);
+    parts->layer = checked_image_surface(CAIRO_FORMAT_ARGB32, W, H, error);
+    parts->base = has_alpha ? gdk_pixbuf_copy(loaded) : new_rgb(MIN(W, w), MIN(H, h), true);
+    parts->with_alpha = loaded;  // only held here, released with the parts
+  } else {
+    parts->layer = checked_image_surface(CAIRO_FORMAT_ARGB32, w, h, error);
+    parts->view = parts->layer == nullptr
+                      ? nullptr
+                      : checked_image_surface(CAIRO_FORMAT_ARGB32, static_cast<int>(w * scale),
+                                              static_cast<int>(h * scale), error);
+    if (mode == OPEN_ALPHA_AS_INPUT) parts->base = new_rgb(w, h, true);
+    if (has_alpha) {
+      // The file's own alpha stays in with_alpha, shown in view mode until a matte replaces it.
+      parts->no_alpha = new_rgb(w, h, false);
+      parts->with_alpha = loaded;
+      if (parts->no_alpha != nullptr) copy_colours(loaded, parts->no_alpha);
+    } else {
+      parts->no_alpha = loaded;
+      parts->with_alpha = gdk_pixbuf_add_alpha(loaded, FALSE, 0, 0, 0);
+    }
+  }
+  if (parts->layer == nullptr || (mode != OPEN_AS_LAYER && parts->view == nullptr)) return FALSE;
+  if (parts->with_alpha == nullptr || (mode != OPEN_AS_LAYER && parts->no_alpha == nullptr) ||
+      (mode != OPEN_DEFAULT && parts->base == nullptr)) {
+    g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_NOMEM, "not enough memory for a %dx%d image", w,
+                h);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Installs the new image of parts: both pixbufs, the stroke layer, the view surface.
+void install_image(OpenParts* parts) {
   g_object_unref(pixbuf_no_alpha);
   g_object_unref(pixbuf_alpha);
-  initialisinglayer = new_rgb(w, h, true);
-  pixbuf_alpha = loaded;
-  pixbuf_no_alpha = new_rgb(w, h, false);
-  copy_colours(loaded, pixbuf_no_alpha);
+  pixbuf_no_alpha = take(&parts->no_alpha);
+  pixbuf_alpha = take(&parts->with_alpha);
+  cairo_surface_destroy(surf_layer);
+  surf_layer = take(&parts->layer);
+  install_view_surface(take(&parts->view));
+}
+
+// Alpha as input: opaque pixels become foreground strokes, transparent ones background
+// strokes, everything else stays unknown; the layer's base records the same.
+void open_alpha_as_input(OpenParts* parts, GtkWidget* tb) {
+  GdkPixbuf* loaded = parts->with_alpha;
+  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
+  initialisinglayer = take(&parts->base);
+  install_image(parts);
+  reset_selection_to_image(w, h);
   cairo_surface_flush(surf_layer);
   for (int y = 0; y < h; ++y) {
     const guchar* src = pixbuf_row(loaded, y);
@@ -138,17 +211,16 @@ void open_alpha_as_input(GdkPixbuf* loaded, GtkWidget* tb) {
   show_new_image(tb);
 }
 
-void open_as_layer(GdkPixbuf* loaded, GtkWidget* tb) {
+// The view surface keeps its size (the image stays) and is repainted.
+void open_as_layer(OpenParts* parts) {
+  GdkPixbuf* loaded = parts->with_alpha;
   int W = gdk_pixbuf_get_width(pixbuf_image), H = gdk_pixbuf_get_height(pixbuf_image);
   int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
-  cairo_surface_destroy(win_surf);
-  win_surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(W * scale),
-                                        static_cast<int>(H * scale));
   cairo_surface_destroy(surf_layer);
-  surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, W, H);
+  surf_layer = take(&parts->layer);
+  initialisinglayer = take(&parts->base);
 
   if (gdk_pixbuf_get_has_alpha(loaded)) {
-    initialisinglayer = gdk_pixbuf_copy(loaded);
     cairo_t* cr = cairo_create(surf_layer);
     gdk_cairo_set_source_pixbuf(cr, loaded, 0, 0);
     cairo_paint(cr);
@@ -156,7 +228,6 @@ void open_as_layer(GdkPixbuf* loaded, GtkWidget* tb) {
   } else {
     // An opaque file: what differs from the image is paint, in the file's grey level.
     int cw = MIN(W, w), ch = MIN(H, h);
-    initialisinglayer = new_rgb(cw, ch, true);
     cairo_surface_flush(surf_layer);
     const int n1 = gdk_pixbuf_get_n_channels(pixbuf_image), n2 = gdk_pixbuf_get_n_channels(loaded);
     for (int y = 0; y < ch; ++y) {
@@ -174,38 +245,18 @@ void open_as_layer(GdkPixbuf* loaded, GtkWidget* tb) {
     }
     cairo_surface_mark_dirty(surf_layer);
   }
-  (void)tb;
   rebuild_view_surface();
-  g_object_unref(loaded);
   gtk_widget_queue_draw(gtk_widget_get_toplevel(drawing_area));
 }
 
-void open_default(GdkPixbuf* loaded, GtkWidget* tb) {
-  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
-  g_object_unref(pixbuf_alpha);
-  g_object_unref(pixbuf_no_alpha);
+// Default open: the new image with an empty layer, history and selection of its size.
+void open_default(OpenParts* parts, GtkWidget* tb) {
+  int w = gdk_pixbuf_get_width(parts->with_alpha), h = gdk_pixbuf_get_height(parts->with_alpha);
   clear_history();
+  install_image(parts);
   reset_selection_to_image(w, h);
-  if (gdk_pixbuf_get_has_alpha(loaded)) {
-    pixbuf_no_alpha = new_rgb(w, h, false);
-    copy_colours(loaded, pixbuf_no_alpha);
-    pixbuf_alpha = loaded;
-  } else {
-    pixbuf_no_alpha = loaded;
-    pixbuf_alpha = gdk_pixbuf_add_alpha(loaded, FALSE, 0, 0, 0);
-  }
   show_new_image(tb);
   set_new_image_options(w, h);
-}
-
-// Camera JPEGs carry their orientation separately; show them the way every viewer does. A
-// layer file is turned too, so that a painted copy of such a photo matches the image.
-GdkPixbuf* load_oriented(const gchar* filename, GError** error) {
-  GdkPixbuf* loaded = gdk_pixbuf_new_from_file(filename, error);
-  if (loaded == nullptr) return loaded;
-  GdkPixbuf* oriented = gdk_pixbuf_apply_embedded_orientation(loaded);
-  g_object_unref(loaded);
-  return oriented;
 }
 
 }  // namespace
@@ -216,8 +267,13 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
                         "a calculation is running; open the file when it has finished");
     return FALSE;
   }
-  GdkPixbuf* loaded = load_oriented(filename, error);
+  // The tool reads files the same way, so that a layer saved here fits there.
+  GdkPixbuf* loaded = load_image_file(filename, image_max_side_for_surfaces, error);
   if (loaded == nullptr) return FALSE;
+  // Nothing to take strokes from: an ordinary open.
+  if (mode == OPEN_ALPHA_AS_INPUT && !gdk_pixbuf_get_has_alpha(loaded)) mode = OPEN_DEFAULT;
+  OpenParts parts;
+  if (!make_open_parts(loaded, mode, &parts, error)) return FALSE;
   if (mode != OPEN_AS_LAYER) {
     gchar* cwd = g_get_current_dir();
     replace_string(&opened_image, g_path_is_absolute(filename)
@@ -228,22 +284,12 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
 
   if (initialisinglayer != nullptr) g_object_unref(initialisinglayer);
   initialisinglayer = nullptr;
-  int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
-
-  if (mode == OPEN_ALPHA_AS_INPUT) {
-    new_image_surfaces(w, h);
-    reset_selection_to_image(w, h);
-    if (gdk_pixbuf_get_has_alpha(loaded))
-      open_alpha_as_input(loaded, tb);
-    else
-      mode = OPEN_DEFAULT;  // nothing to take strokes from: an ordinary open
-  } else if (mode == OPEN_AS_LAYER) {
-    open_as_layer(loaded, tb);
-  }
-  if (mode == OPEN_DEFAULT) {
-    new_image_surfaces(w, h);
-    open_default(loaded, tb);
-  }
+  if (mode == OPEN_ALPHA_AS_INPUT)
+    open_alpha_as_input(&parts, tb);
+  else if (mode == OPEN_AS_LAYER)
+    open_as_layer(&parts);
+  else
+    open_default(&parts, tb);
   note_layer_saved();
   return TRUE;
 }
@@ -330,39 +376,92 @@ gchar* png_file_name(const gchar* chosen) {
 
 namespace {
 
-void report_save_failure(const gchar* message) {
-  gchar* text = g_strdup_printf("File open error: %s", message);
+// "Could not save NAME: reason" in the status bar.
+void report_save_failure(const gchar* name, const gchar* reason) {
+  gchar* text = g_strdup_printf("Could not save %s: %s", name, reason);
   update_statusbar(text, STATUS_MESSAGE, status_bar);
   g_free(text);
+}
+
+// Where the encoders' bytes go: an open descriptor, and the error of a failed write.
+struct Sink {
+  int fd;
+  int error;
+};
+
+// Writes all size bytes to the sink's descriptor; false with sink->error set on failure.
+bool sink_write(Sink* sink, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(sink->fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      sink->error = n < 0 ? errno : EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// GdkPixbuf's save callback: the bytes go to the sink (a Sink*).
+gboolean pixbuf_bytes(const gchar* data, gsize size, GError** error, gpointer sink) {
+  if (sink_write(static_cast<Sink*>(sink), data, size)) return TRUE;
+  g_set_error_literal(error, G_FILE_ERROR, g_file_error_from_errno(static_cast<Sink*>(sink)->error),
+                      g_strerror(static_cast<Sink*>(sink)->error));
+  return FALSE;
+}
+
+// cairo's PNG stream callback: the bytes go to the sink (a Sink*).
+cairo_status_t surface_bytes(void* sink, const unsigned char* data, unsigned int size) {
+  return sink_write(static_cast<Sink*>(sink), reinterpret_cast<const char*>(data), size)
+             ? CAIRO_STATUS_SUCCESS
+             : CAIRO_STATUS_WRITE_ERROR;
+}
+
+// Writes NAME.png (NAME: file_name with its extension cut off, in place) through a temporary
+// file beside it that replaces the old file only when complete (output_file.h), so that a
+// failed save never costs the file it was replacing. encode(fd, &reason) writes the PNG.
+template <typename Encode>
+gboolean save_png(gchar* file_name, Encode encode) {
+  strip_file_extension(file_name);
+  gchar* name = g_strdup_printf("%s.png", file_name);
+  OutputFile out;
+  std::string reason;
+  bool ok = output_plan(name, &out, &reason) && output_open(&out, &reason);
+  if (ok && !encode(out.fd, &reason)) {
+    output_abandon(&out);
+    ok = false;
+  }
+  ok = ok && output_commit(&out, &reason);
+  if (!ok) report_save_failure(name, reason.c_str());
+  g_free(name);
+  return ok;
 }
 
 }  // namespace
 
 gboolean save_pixbuf_to_file(gchar* file_name, GdkPixbuf* pixbuf) {
-  strip_file_extension(file_name);
-  gchar* name = g_strdup_printf("%s.png", file_name);
-  GError* error = nullptr;
-  gboolean ok = gdk_pixbuf_save(pixbuf, name, "png", &error, nullptr);
-  if (!ok) {
-    report_save_failure(error->message);
-    g_error_free(error);
-  }
-  g_free(name);
-  return ok;
+  return save_png(file_name, [pixbuf](int fd, std::string* reason) {
+    Sink sink = {fd, 0};
+    GError* error = nullptr;
+    if (gdk_pixbuf_save_to_callback(pixbuf, pixbuf_bytes, &sink, "png", &error, nullptr))
+      return true;
+    *reason = error != nullptr ? error->message : "unknown error";
+    if (error != nullptr) g_error_free(error);
+    return false;
+  });
 }
 
 gboolean save_surface_to_file(gchar* file_name, cairo_surface_t* surface) {
-  strip_file_extension(file_name);
-  gchar* name = g_strdup_printf("%s.png", file_name);
   cairo_surface_flush(surface);
-  cairo_status_t status = cairo_surface_write_to_png(surface, name);
-  if (status != CAIRO_STATUS_SUCCESS) {
-    gchar* message = g_strdup_printf("%s: %s", name, cairo_status_to_string(status));
-    report_save_failure(message);
-    g_free(message);
-  }
-  g_free(name);
-  return status == CAIRO_STATUS_SUCCESS;
+  return save_png(file_name, [surface](int fd, std::string* reason) {
+    Sink sink = {fd, 0};
+    cairo_status_t status = cairo_surface_write_to_png_stream(surface, surface_bytes, &sink);
+    if (status == CAIRO_STATUS_SUCCESS) return true;
+    *reason = sink.error != 0 ? g_strerror(sink.error) : cairo_status_to_string(status);
+    return false;
+  });
 }
 
 namespace {

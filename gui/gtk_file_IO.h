@@ -38,7 +38,9 @@ void strip_file_extension(gchar* path);
 gchar* png_file_name(const gchar* chosen);
 
 // Write pixbuf / surface as NAME.png, NAME being file_name with its extension cut off (in
-// place). On failure show "File open error: %s" in the status bar and return FALSE.
+// place), through a temporary file beside it, so that a failure leaves an existing NAME.png as
+// it was (a link is written through, the old file's permissions are kept). On failure show
+// "Could not save NAME.png: reason" in the status bar and return FALSE.
 gboolean save_pixbuf_to_file(gchar* file_name, GdkPixbuf* pixbuf);
 gboolean save_surface_to_file(gchar* file_name, cairo_surface_t* surface);
 

@@ -5,6 +5,7 @@
 
 #include "gui/alpha_view.h"
 #include "gui/brush.h"
+#include "gui/checked_surface.h"
 #include "gui/clean_edges.h"
 #include "gui/clipboard.h"
 #include "gui/closing.h"
@@ -90,8 +91,12 @@ void quillane_shared_objects_init() {
   gdk_pixbuf_fill(pixbuf_no_alpha, 0x000000ff);
   gdk_pixbuf_fill(pixbuf_alpha, 0x000000ff);
   pixbuf_image = pixbuf_no_alpha;
-  win_surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-  surf_layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+  GError* error = nullptr;
+  win_surf = checked_image_surface(CAIRO_FORMAT_ARGB32, 1, 1, &error);
+  surf_layer =
+      win_surf != nullptr ? checked_image_surface(CAIRO_FORMAT_ARGB32, 1, 1, &error) : nullptr;
+  // Without two pixels of memory at start there is nothing to save yet: stop.
+  if (surf_layer == nullptr) g_error("quillane: %s", error->message);
   pass_calc_args = nullptr;  // each calculation makes its own request
   note_layer_saved();
   pass_option_args = static_cast<OptionArgs*>(g_malloc0(sizeof(OptionArgs)));

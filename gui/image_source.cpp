@@ -2,6 +2,7 @@
 
 #include <gdk/gdk.h>
 
+#include "gui/checked_surface.h"
 #include "gui/gtkquillane.h"
 
 namespace {
@@ -21,8 +22,14 @@ void set_source_image(cairo_t* cr) {
   if (cached_pixbuf != pixbuf_image || cached_surface == nullptr) {
     invalidate_image_source();
     int w = gdk_pixbuf_get_width(pixbuf_image), h = gdk_pixbuf_get_height(pixbuf_image);
-    cached_surface = cairo_image_surface_create(
-        gdk_pixbuf_get_has_alpha(pixbuf_image) ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, w, h);
+    cached_surface = checked_image_surface(
+        gdk_pixbuf_get_has_alpha(pixbuf_image) ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, w, h,
+        nullptr);
+    if (cached_surface == nullptr) {
+      // No memory for the copy: draw from the pixbuf itself, slower but right.
+      gdk_cairo_set_source_pixbuf(cr, pixbuf_image, 0, 0);
+      return;
+    }
     cairo_t* copy = cairo_create(cached_surface);
     gdk_cairo_set_source_pixbuf(copy, pixbuf_image, 0, 0);
     cairo_set_operator(copy, CAIRO_OPERATOR_SOURCE);

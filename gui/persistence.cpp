@@ -1,5 +1,6 @@
 #include "gui/persistence.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -30,8 +31,7 @@ FILE* fopen_p(const char* path, const char* mode) {
     copy[i] = '\0';
     int error = create_directory(copy);
     if (error != 0) {
-      std::printf("CreateDirectory failed (%d)\n", error);
-      std::fflush(stdout);
+      std::fprintf(stderr, "CreateDirectory failed (%d)\n", error);
       g_free(copy);
       return nullptr;
     }
@@ -40,6 +40,26 @@ FILE* fopen_p(const char* path, const char* mode) {
   g_free(copy);
   return std::fopen(path, mode);
 }
+
+namespace {
+
+// Whether a window whose frame starts at (x, y) and is width wide has enough of its title bar
+// on one monitor to be dragged: the bar's full height and 40 pixels of its width (64-bit
+// sums, so that no record can overflow them).
+bool title_bar_reachable(GdkScreen* screen, int x, int y, int width) {
+  const int64_t bar = 24, grab = std::min<int64_t>(40, width);
+  for (int i = 0; i < gdk_screen_get_n_monitors(screen); ++i) {
+    GdkRectangle m;
+    gdk_screen_get_monitor_geometry(screen, i, &m);
+    const int64_t left = std::max<int64_t>(x, m.x);
+    const int64_t right = std::min<int64_t>(int64_t(x) + width, int64_t(m.x) + m.width);
+    if (right - left >= grab && y >= m.y && int64_t(y) + bar <= int64_t(m.y) + m.height)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 void set_configuration(GtkWidget* window) {
   g_free(appdata);
@@ -61,7 +81,14 @@ void set_configuration(GtkWidget* window) {
       g[3] > gdk_screen_get_height(screen))
     return;
   gtk_window_resize(GTK_WINDOW(window), g[2], g[3]);
-  gtk_window_move(GTK_WINDOW(window), g[0], g[1]);
+  if (title_bar_reachable(screen, g[0], g[1], g[2])) {
+    gtk_window_move(GTK_WINDOW(window), g[0], g[1]);
+    return;
+  }
+  // Saved on a monitor that is gone: the window would open out of reach. Centre it.
+  GdkRectangle m;
+  gdk_screen_get_monitor_geometry(screen, gdk_screen_get_primary_monitor(screen), &m);
+  gtk_window_move(GTK_WINDOW(window), m.x + (m.width - g[2]) / 2, m.y + (m.height - g[3]) / 2);
 }
 
 void pre_quit_event(GtkWidget* widget) {
@@ -73,8 +100,7 @@ void pre_quit_event(GtkWidget* widget) {
   }
   FILE* file = fopen_p(appdata, "wb");
   if (file == nullptr) {
-    std::printf("can't write persistence data %s", appdata);
-    std::fflush(stdout);
+    std::fprintf(stderr, "can't write persistence data %s\n", appdata);
     return;
   }
   unsigned char bytes[16];

@@ -13,16 +13,17 @@ extern char* appdata;
 
 // Builds appdata, reads the file and applies it to window. A missing, short (under 16 bytes)
 // or absurd record (width or height not positive or larger than the screen) leaves the
-// window at its default size and position.
+// window at its default size and position. A position that would leave the title bar off
+// every monitor (one unplugged since) is ignored: the window is centred on the primary one.
 void set_configuration(GtkWidget* window);
 
 // Writes the root origin and allocated size of widget's toplevel to appdata; on failure
-// prints "can't write persistence data %s" to stdout.
+// prints "can't write persistence data %s\n" to stderr.
 void pre_quit_event(GtkWidget* widget);
 
 // fopen() after creating every missing folder along path ('/' and '\\' separate). Prints
-// "CreateDirectory failed (%d)\n" with the error number and returns null when a folder cannot
-// be made. Close the stream with fclose().
+// "CreateDirectory failed (%d)\n" with the error number to stderr and returns null when a
+// folder cannot be made. Close the stream with fclose().
 FILE* fopen_p(const char* path, const char* mode);
 
 // Record layout helpers: 16 bytes <-> four values.

@@ -1,6 +1,7 @@
 #include "gui/view.h"
 
 #include "gui/brush.h"
+#include "gui/checked_surface.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtkquillane.h"
 #include "gui/image_source.h"
@@ -11,12 +12,20 @@ void cb_zoom_to(GtkWidget*, GtkAdjustment* zoom) {
   gtk_adjustment_set_value(zoom, 100.0);
 }
 
-void resize_view_surface(int img_width, int img_height) {
-  int w = static_cast<int>(img_width * scale);
-  int h = static_cast<int>(img_height * scale);
-  gtk_widget_set_size_request(drawing_area, w, h);
+gboolean resize_view_surface(int img_width, int img_height, GError** error) {
+  cairo_surface_t* view =
+      checked_image_surface(CAIRO_FORMAT_ARGB32, static_cast<int>(img_width * scale),
+                            static_cast<int>(img_height * scale), error);
+  if (view == nullptr) return FALSE;
+  install_view_surface(view);
+  return TRUE;
+}
+
+void install_view_surface(cairo_surface_t* view) {
   cairo_surface_destroy(win_surf);
-  win_surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  win_surf = view;
+  gtk_widget_set_size_request(drawing_area, cairo_image_surface_get_width(view),
+                              cairo_image_surface_get_height(view));
 }
 
 void rebuild_view_surface() {
@@ -37,10 +46,25 @@ void rebuild_view_surface() {
 }
 
 void cb_draw_zoom(GtkAdjustment* zoom, gpointer) {
+  // Set while the adjustment is put back after a refused zoom: the view still fits.
+  static bool restoring = false;
+  if (restoring) return;
   int w = gdk_pixbuf_get_width(pixbuf_image);
   int h = gdk_pixbuf_get_height(pixbuf_image);
+  const double previous = scale;
   scale = gtk_adjustment_get_value(zoom) / 100.0;
-  resize_view_surface(w, h);
+  GError* error = nullptr;
+  if (!resize_view_surface(w, h, &error)) {
+    gchar* text = g_strdup_printf("Cannot zoom to %g %%: %s", scale * 100, error->message);
+    update_statusbar(text, STATUS_MESSAGE, status_bar);
+    g_free(text);
+    g_error_free(error);
+    scale = previous;
+    restoring = true;
+    gtk_adjustment_set_value(zoom, previous * 100);
+    restoring = false;
+    return;
+  }
   rebuild_view_surface();
   set_ROI_for_winsurf();
   if (calc_ROI_is_set || !in_edit_mode) draw_rect(drawing_area, left_x, top_y);

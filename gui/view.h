@@ -21,8 +21,13 @@ void cb_draw_zoom(GtkAdjustment* zoom, gpointer window);
 void rebuild_view_surface();
 
 // Replaces win_surf by a new transparent surface of the image size times scale and sets the
-// drawing area's size request to it.
-void resize_view_surface(int img_width, int img_height);
+// drawing area's size request to it. When cairo cannot make the surface (too large at this
+// zoom, or no memory) returns FALSE with *error set and changes nothing.
+gboolean resize_view_surface(int img_width, int img_height, GError** error);
+
+// Takes view (owned from now on) as win_surf and sets the drawing area's size request to its
+// size.
+void install_view_surface(cairo_surface_t* view);
 
 // Drawing-area handlers: copy the view surface to the window (expose also draws the brush
 // cursor in edit mode).

@@ -1,7 +1,10 @@
 #include "tools/png_io.h"
 
 #include <png.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -42,20 +45,47 @@ bool png_read(const std::string& path, int channels, PngPixels* out, std::string
   return true;
 }
 
+namespace {
+
+// Describes pixels for libpng's simplified writer; false with *error for a bad channel count.
+bool describe(const PngPixels& pixels, png_image* image, std::string* error) {
+  std::memset(image, 0, sizeof *image);
+  image->version = PNG_IMAGE_VERSION;
+  image->width = static_cast<png_uint_32>(pixels.width);
+  image->height = static_cast<png_uint_32>(pixels.height);
+  image->format = format_for(pixels.channels);
+  if (!valid_channels(pixels.channels)) *error = "unsupported channel count";
+  return valid_channels(pixels.channels);
+}
+
+}  // namespace
+
 bool png_write(const std::string& path, const PngPixels& pixels, std::string* error) {
   png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(pixels.width);
-  image.height = static_cast<png_uint_32>(pixels.height);
-  image.format = format_for(pixels.channels);
-  if (!valid_channels(pixels.channels)) {
-    *error = "unsupported channel count";
-    return false;
-  }
+  if (!describe(pixels, &image, error)) return false;
   if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data.data(), 0, nullptr)) {
     *error = image.message;
     return false;
   }
   return true;
+}
+
+bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
+  png_image image;
+  if (!describe(pixels, &image, error)) return false;
+  const int copy = dup(fd);
+  FILE* stream = copy >= 0 ? fdopen(copy, "wb") : nullptr;
+  if (stream == nullptr) {
+    *error = std::strerror(errno);
+    if (copy >= 0) close(copy);
+    return false;
+  }
+  bool ok = png_image_write_to_stdio(&image, stream, 0, pixels.data.data(), 0, nullptr) != 0;
+  if (!ok) *error = image.message;
+  // Buffered bytes reach the file only here; a full disk may show up now.
+  if (std::fclose(stream) != 0 && ok) {
+    *error = std::strerror(errno);
+    ok = false;
+  }
+  return ok;
 }

@@ -24,4 +24,7 @@ bool png_read(const std::string& path, int channels, PngPixels* out, std::string
 // one-line reason in *error; a partly written file may be left then.
 bool png_write(const std::string& path, const PngPixels& pixels, std::string* error);
 
+// The same to the open file descriptor fd (left open, written from its current offset).
+bool png_write_fd(int fd, const PngPixels& pixels, std::string* error);
+
 #endif

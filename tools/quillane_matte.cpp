@@ -1,26 +1,36 @@
 // quillane-matte: pulls a matte from an image and a stroke layer (or a trimap) without the
 // editor, with the editor's options, constraints and engine.
+#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <getopt.h>
-#include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include "fileio/image_load.h"
+#include "fileio/output_file.h"
 #include "matting/calc_input.h"
 #include "matting/calc_options.h"
 #include "matting/foreground.h"
 #include "matting/imgutil.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
+#include "numeric/allocate.h"
 #include "tools/png_io.h"
 
 #ifndef QUILLANE_VERSION
@@ -47,15 +57,23 @@ void print_help() {
       "  STROKES   a stroke layer of the same size, as the editor saves it: opaque white =\n"
       "            foreground, opaque black = background, any other opaque colour = alternate\n"
       "            transparency with its grey level as target; not fully opaque = unpainted\n"
-      "  OUTPUT    the PNG to write (replaced only when the calculation succeeds)\n"
+      "  OUTPUT    the PNG to write, replaced only when the calculation succeeds and keeping\n"
+      "            its permissions; a symbolic link is written through to its target, a\n"
+      "            device or FIFO directly, and - means standard output\n"
       "\n"
       "Options:\n"
       "  --%-10s N        down scale the image this many times (%g; %g up to a tenth of\n"
-      "                        the smaller side of the region)\n"
+      "                        the smaller side of the region); auto: choose the levels from\n"
+      "                        the image and the strokes, staying close to the full-size\n"
+      "                        matte at a fraction of its time and memory\n"
       "  --%-10s N        recalculate the matte on this many levels (%g; %g up to --levels)\n"
       "  --%-10s E        softness of edges (%g; %g to %g)\n"
       "  --%-10s T        trimap threshold for down scaled mattes (%g; %g to %g)\n"
       "  --%-10s R        window radius (%g; %g to %g)\n"
+      "  --solver S            how a full-size calculation solves: direct (the sparse direct\n"
+      "                        solve, the default), iterative (far less time and memory on\n"
+      "                        large images, within a fraction of a percent of direct) or\n"
+      "                        auto (iterative above 250000 unknown pixels)\n"
       "  --region X,Y,W,H      calculate only in this rectangle; alpha is 0 outside. A region\n"
       "                        reaching past the image is cut at its edges\n"
       "  --trimap              STROKES is a grey trimap: 0 = background, 255 = foreground,\n"
@@ -64,14 +82,16 @@ void print_help() {
       "  --foreground          clean edge colours: where the matte is partly transparent, write\n"
       "                        the estimated foreground colour instead of the image's, so\n"
       "                        that the old background does not show on a new one\n"
-      "  --quiet               print nothing on standard output (no solver trace)\n"
+      "  --quiet               print nothing on standard output (no solver trace) and no\n"
+      "                        progress line on a terminal\n"
       "  --help                show this help and exit\n"
       "  --version             show the version and exit\n"
       "\n"
       "Exit status: 0 success; 1 unreadable or unsuitable input (corrupt file, sizes that\n"
       "differ, missing background or foreground strokes), a failing solver or an output that\n"
       "cannot be written; 2 wrong usage (unknown option, bad or out-of-range value, region\n"
-      "outside the image, wrong number of arguments).\n",
+      "outside the image, wrong number of arguments); 130 and 143 stopped by SIGINT and\n"
+      "SIGTERM (OUTPUT is left as it was).\n",
       kProgram, t[OPT_LEVELS].name, static_cast<double>(d.levels_num), t[OPT_LEVELS].lower,
       t[OPT_ACTIVE_LEVELS].name, static_cast<double>(d.active_levels_num),
       t[OPT_ACTIVE_LEVELS].lower, t[OPT_SOFTNESS].name, d.softness, t[OPT_SOFTNESS].lower,
@@ -134,28 +154,24 @@ std::string option_text(CalcOptionId id, double value) {
   return buf;
 }
 
-// Checks value against the option's range; upper as computed for the image.
-void check_range(CalcOptionId id, double value, double upper, const char* why) {
+// Checks value against the option's range; upper as computed for the image. given: the value
+// as the user wrote it, so that 0.500001 is not shown rounded to 0.5 (null: print value).
+void check_range(CalcOptionId id, double value, double upper, const char* why, const char* given) {
   const CalcOptionSpec& info = calc_option_table[id];
   if (value < info.lower || value > upper)
-    usage_error("--%s %s is out of range %s..%s%s", info.name, option_text(id, value).c_str(),
+    usage_error("--%s %s is out of range %s..%s%s", info.name,
+                given != nullptr ? given : option_text(id, value).c_str(),
                 option_text(id, info.lower).c_str(), option_text(id, upper).c_str(), why);
 }
 
+// The editor's own loading (orientation, damaged JPEGs), so that a layer it saved fits.
 GdkPixbuf* load_image(const char* path, const char* what) {
   GError* error = nullptr;
-  GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(path, &error);
+  GdkPixbuf* pixbuf = load_image_file(path, 0, &error);
   if (pixbuf == nullptr) {
     complain("cannot read %s '%s': %s", what, path,
              error != nullptr ? error->message : "unknown error");
     if (error != nullptr) g_error_free(error);
-    return nullptr;
-  }
-  if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 ||
-      gdk_pixbuf_get_colorspace(pixbuf) != GDK_COLORSPACE_RGB) {
-    complain("cannot read %s '%s': unsupported pixel format", what, path);
-    g_object_unref(pixbuf);
-    return nullptr;
   }
   return pixbuf;
 }
@@ -192,43 +208,136 @@ std::vector<uint32_t> layer_words(GdkPixbuf* strokes, bool trimap) {
   return words;
 }
 
-// Writes pixels to a temporary file beside path and renames it into place, so that a
-// failure never leaves a partial or stale output behind.
-bool write_output(const std::string& path, const PngPixels& pixels) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "/." + base + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    complain("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+// Where OUTPUT goes: standard output ("-", through a descriptor of its own, since the
+// engine's trace goes to stdout) or a file, planned before the calculation.
+struct Output {
+  const char* name = nullptr;
+  int stdout_fd = -1;
+  OutputFile file;
+};
+
+// Refuses an output that cannot be written before any work is done.
+bool plan_output(const char* name, Output* out) {
+  out->name = name;
+  if (std::strcmp(name, "-") == 0) {
+    out->stdout_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (out->stdout_fd >= 0) return true;
+    complain("cannot write to standard output: %s", std::strerror(errno));
     return false;
   }
-  close(fd);
-  temp = name.data();
   std::string error;
-  if (!png_write(temp, pixels, &error)) {
-    complain("cannot write '%s': %s", path.c_str(), error.c_str());
-    unlink(temp.c_str());
-    return false;
+  if (output_plan(name, &out->file, &error)) return true;
+  complain("cannot write '%s': %s", name, error.c_str());
+  return false;
+}
+
+// Writes pixels as planned: a failure leaves an existing OUTPUT as it was.
+bool write_output(Output* out, const PngPixels& pixels) {
+  std::string error;
+  bool ok;
+  if (out->stdout_fd >= 0) {
+    ok = png_write_fd(out->stdout_fd, pixels, &error);
+  } else {
+    ok = output_open(&out->file, &error);
+    if (ok && !png_write_fd(out->file.fd, pixels, &error)) {
+      output_abandon(&out->file);
+      ok = false;
+    }
+    ok = ok && output_commit(&out->file, &error);
   }
-  // mkstemp creates the file private; give it the permissions a plain creation would.
-  const mode_t mask = umask(0);
-  umask(mask);
-  chmod(temp.c_str(), 0666 & ~mask);
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    complain("cannot write '%s': %s", path.c_str(), std::strerror(errno));
-    unlink(temp.c_str());
-    return false;
+  if (!ok) complain("cannot write '%s': %s", out->name, error.c_str());
+  return ok;
+}
+
+// Set while a progress line is on the terminal, for the signal handler to clear it.
+volatile sig_atomic_t progress_shown = 0;
+
+// SIGINT, SIGTERM, SIGHUP: remove a half-written temporary file and stop; an existing OUTPUT
+// is untouched until the final rename.
+extern "C" void stop_on_signal(int signal) {
+  output_remove_temporary_on_signal();
+  if (progress_shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
+  _exit(128 + signal);
+}
+
+void install_signal_handlers() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action, old;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = stop_on_signal;
+    sigemptyset(&action.sa_mask);
+    // A signal the shell told us to ignore (a background job's SIGINT) stays ignored.
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
   }
-  return true;
+}
+
+// Runs calculate_matte() (arguments as there) on a worker thread while this thread redraws a
+// one-line progress report on stderr every 100 ms; show false runs it here, silently.
+// Returns the calculation's status; an allocation failure outside the engine's own
+// unwinding also ends as -1 (out of memory).
+int calculate_with_progress(TIFF_img* image, double** mask, double** value, const CalcOptions& opts,
+                            TIFF_img* alpha, bool show) {
+  CalcControl control;
+  auto calculate = [&]() -> int {
+    try {
+      return calculate_matte(image, mask, value, opts, alpha, &control);
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+  };
+  if (!show) return calculate();
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  int status = 0;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      const int s = calculate();
+      std::lock_guard<std::mutex> hold(lock);
+      status = s;
+      done = true;
+      finished.notify_one();
+    });
+  } catch (const std::system_error&) {
+    return calculate();  // no thread to be had: calculate without the report
+  }
+  std::string shown;
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    while (!finished.wait_for(hold, std::chrono::milliseconds(100), [&] { return done; })) {
+      const std::string text = calc_progress_text(control.progress());
+      if (text == shown) continue;
+      std::fprintf(stderr, "\r%s\033[K", text.c_str());
+      std::fflush(stderr);
+      shown = text;
+      progress_shown = 1;
+    }
+  }
+  worker.join();
+  if (!shown.empty()) std::fputs("\r\033[K", stderr);
+  progress_shown = 0;
+  return status;
+}
+
+// A failing solver: its message without the editor's toolbar advice, and what to try here.
+void report_solver_failure(int status) {
+  const char* message = solver_status_message(status);
+  if (message != nullptr) {
+    const char* end = std::strchr(message, '\n');
+    complain("%.*s", static_cast<int>(end != nullptr ? end - message : std::strlen(message)),
+             message);
+  } else {
+    complain("failure: solver status %d", status);
+  }
+  complain("try --levels auto, more --levels, more strokes or a smaller --region");
 }
 
 struct Arguments {
   CalcOptions opts;
   bool given[CALC_OPTION_COUNT] = {};
+  const char* given_text[CALC_OPTION_COUNT] = {};  // values as written on the command line
   bool has_region = false;
   CalcRegion region = {0, 0, 0, 0};
   bool trimap = false, alpha_only = false, quiet = false, foreground = false;
@@ -238,13 +347,14 @@ struct Arguments {
 };
 
 Arguments parse_arguments(int argc, char** argv) {
-  enum { OPT_REGION = 256, OPT_TRIMAP, OPT_ALPHA_ONLY, OPT_FOREGROUND, OPT_FIRST_CALC };
+  enum { OPT_REGION = 256, OPT_TRIMAP, OPT_ALPHA_ONLY, OPT_FOREGROUND, OPT_SOLVER, OPT_FIRST_CALC };
   Arguments args;
   calc_options_default(&args.opts);
   std::vector<option> longopts;
   for (int id = 0; id < CALC_OPTION_COUNT; ++id)
     longopts.push_back(
         {calc_option_table[id].name, required_argument, nullptr, OPT_FIRST_CALC + id});
+  longopts.push_back({calc_solver_choice.name, required_argument, nullptr, OPT_SOLVER});
   longopts.push_back({"region", required_argument, nullptr, OPT_REGION});
   longopts.push_back({"trimap", no_argument, nullptr, OPT_TRIMAP});
   longopts.push_back({"alpha-only", no_argument, nullptr, OPT_ALPHA_ONLY});
@@ -261,6 +371,11 @@ Arguments parse_arguments(int argc, char** argv) {
       const CalcOptionId id = static_cast<CalcOptionId>(c - OPT_FIRST_CALC);
       const CalcOptionSpec& info = calc_option_table[id];
       double v;
+      // --levels auto: the calculation chooses its levels.
+      if (id == OPT_LEVELS && std::strcmp(optarg, calc_auto_levels_choice.name) == 0) {
+        args.opts.auto_levels = 1;
+        continue;
+      }
       if (!parse_number(optarg, info.integral, &v))
         usage_error("--%s needs %s, not '%s'", info.name,
                     info.integral ? "a whole number" : "a number", optarg);
@@ -270,13 +385,20 @@ Arguments parse_arguments(int argc, char** argv) {
           usage_error("--%s %s is below %s", info.name, option_text(id, v).c_str(),
                       option_text(id, info.lower).c_str());
       } else {
-        check_range(id, v, info.upper, "");
+        check_range(id, v, info.upper, "", optarg);
       }
       calc_option_set(&args.opts, id, v);
       args.given[id] = true;
+      args.given_text[id] = optarg;
       continue;
     }
     switch (c) {
+      case OPT_SOLVER: {
+        const int solver = calc_choice_find(calc_solver_choice, optarg);
+        if (solver < 0) usage_error("--solver needs direct, auto or iterative, not '%s'", optarg);
+        args.opts.solver = solver;
+        break;
+      }
       case OPT_REGION:
         if (!parse_region(optarg, &args.region) || args.region.w <= 0 || args.region.h <= 0)
           usage_error("--region needs X,Y,W,H with a positive width and height, not '%s'", optarg);
@@ -317,7 +439,7 @@ Arguments parse_arguments(int argc, char** argv) {
   return args;
 }
 
-int run(const Arguments& args_in) {
+int run(const Arguments& args_in, Output* output) {
   Arguments args = args_in;
   GdkPixbuf* image = load_image(args.image, "image");
   if (image == nullptr) return EXIT_FAILURE_RUN;
@@ -349,26 +471,41 @@ int run(const Arguments& args_in) {
       usage_error("--region %d,%d,%d,%d lies outside the %dx%d image", args.region.x, args.region.y,
                   args.region.w, args.region.h, width, height);
   }
+  // Smaller than one window: the system would be singular and the matte meaningless.
+  if (!calc_region_fits_window(region, args.opts.window_radius)) {
+    complain("%s", calc_region_size_message(region, args.opts.window_radius).c_str());
+    return EXIT_FAILURE_RUN;
+  }
   char why[96];
   std::snprintf(why, sizeof why, " for a %dx%d %s", region.w, region.h,
                 args.has_region ? "region" : "image");
   check_range(OPT_LEVELS, args.opts.levels_num,
-              calc_option_upper(OPT_LEVELS, region.w, region.h, args.opts.levels_num), why);
+              calc_option_upper(OPT_LEVELS, region.w, region.h, args.opts.levels_num), why,
+              args.given_text[OPT_LEVELS]);
   check_range(OPT_ACTIVE_LEVELS, args.opts.active_levels_num,
               calc_option_upper(OPT_ACTIVE_LEVELS, region.w, region.h, args.opts.levels_num),
-              " (at most --levels)");
+              " (at most --levels)", args.given_text[OPT_ACTIVE_LEVELS]);
 
   const std::vector<uint32_t> layer = layer_words(strokes, args.trimap);
   TIFF_img calc_image;
   double** mask = nullptr;
   double** value = nullptr;
-  const int input = read_calc_input(gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_rowstride(image),
-                                    gdk_pixbuf_get_n_channels(image),
-                                    reinterpret_cast<const uint8_t*>(layer.data()), width * 4,
-                                    region, &calc_image, &mask, &value);
+  int input;
+  {
+    AllocationScope scope;  // no memory for the inputs: a failure (main), not an exit
+    input = read_calc_input(gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_rowstride(image),
+                            gdk_pixbuf_get_n_channels(image),
+                            reinterpret_cast<const uint8_t*>(layer.data()), width * 4, region,
+                            &calc_image, &mask, &value);
+  }
   if (input != CALC_INPUT_OK) {
     const char* where = args.has_region ? "inside the region" : "in the image";
-    if (input == (CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND))
+    // A trimap or a photograph given as strokes paints every pixel: say so before anything
+    // about missing strokes.
+    if (input & CALC_INPUT_NOTHING_UNKNOWN)
+      complain(args.trimap ? "%s" : "%s; is this a trimap? use --trimap",
+               calc_nothing_unknown_message);
+    else if (input == (CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND))
       complain("no strokes %s: paint background (black) and foreground strokes", where);
     else if (input == CALC_INPUT_NO_BACKGROUND)
       complain("no background (opaque black) stroke %s", where);
@@ -378,17 +515,14 @@ int run(const Arguments& args_in) {
   }
 
   TIFF_img alpha;
-  const int status = calculate_matte(&calc_image, mask, value, args.opts, &alpha);
+  const int status = calculate_with_progress(&calc_image, mask, value, args.opts, &alpha,
+                                             !args.quiet && isatty(STDERR_FILENO));
   if (status < 0) {
-    const char* message = solver_status_message(status);
-    if (message != nullptr)
-      std::fprintf(stderr, "%s: %s\n", kProgram, message);
-    else
-      complain("failure: solver status %d", status);
+    report_solver_failure(status);
     free_TIFF(&alpha);
     return EXIT_FAILURE_RUN;
   }
-  if (status > 0) complain("warning: the solver reported status %d; the matte may be poor", status);
+  if (status > 0) complain("%s", solver_warning_message(status).c_str());
 
   PngPixels out;
   out.width = width;
@@ -415,16 +549,32 @@ int run(const Arguments& args_in) {
     }
   free_TIFF(&alpha);
   if (args.foreground) clean_edge_colours(out.data.data(), width, height, width * 4);
-  return write_output(args.output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
+  return write_output(output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const Arguments args = parse_arguments(argc, argv);
-  if (args.quiet) {
+  install_signal_handlers();
+  Output output;
+  if (!plan_output(args.output, &output)) return EXIT_FAILURE_RUN;
+  // With OUTPUT "-" the PNG has standard output to itself: the solver trace goes nowhere.
+  if (args.quiet || output.stdout_fd >= 0) {
     std::fflush(stdout);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::fclose(stdout);
   }
-  return run(args);
+  int status;
+  try {
+    status = run(args, &output);
+  } catch (const std::bad_alloc&) {
+    output_abandon(&output.file);
+    report_solver_failure(-1);
+    status = EXIT_FAILURE_RUN;
+  }
+  // Not exit(): after an allocation failure OpenBLAS's idle threads may still be retrying
+  // theirs, and its exit handler would wait for them for ever. Every file is closed by now.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
 }

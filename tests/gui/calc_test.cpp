@@ -829,7 +829,7 @@ TEST_F(CalcTest, DeliveryKeepsAMessageThatReplacedTheRefusal) {
     ASSERT_TRUE(save.finished());
   }
   std::string failure = status_message(STATUS_MESSAGE);
-  ASSERT_EQ(failure.rfind("File open error: ", 0), 0u) << failure;
+  ASSERT_EQ(failure.rfind("Could not save ", 0), 0u) << failure;
   probe.release();
   ASSERT_TRUE(wait_for_calculation());
   EXPECT_EQ(status_message(STATUS_MESSAGE), failure);

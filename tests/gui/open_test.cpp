@@ -11,6 +11,7 @@
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
 #include "gui/quillane_opts.h"
+#include "gui/view.h"
 #include "matting/imgutil.h"
 #include "tests/gui/dialog_script.h"
 #include "tests/gui/gui_harness.h"
@@ -389,20 +390,39 @@ TEST_F(OpenTest, AJpegCopyOfATurnedCameraPhotoOpensAsLayerTheWayTheImageIsShown)
     }
 }
 
+// The loader's own failures, and what it would accept but the editor cannot use: images wider
+// or taller than a cairo surface can be (they crashed the layer open) and damaged JPEGs (the
+// loader returns them partly grey without a word).
 TEST_F(OpenTest, AnUnreadableFileIsReportedAndChangesNothing) {
   std::string broken = dir_ + "/broken.png";
   const char junk[] = "\x89PNG\r\n\x1a\nthis is not a picture at all";
   ASSERT_TRUE(g_file_set_contents(broken.c_str(), junk, sizeof junk - 1, nullptr));
   std::string missing = dir_ + "/no-such-file.png";
+  std::string wide = write_image(dir_, "wide.png", 40000, 4, false, colour_at);
+  std::string tall = write_image(dir_, "tall.png", 4, 32768, true, rgba_at);
+  std::string truncated = write_image(dir_, "cut.jpg", 64, 48, false, colour_at, "jpeg");
+  gchar* bytes = nullptr;
+  gsize size = 0;
+  ASSERT_TRUE(g_file_get_contents(truncated.c_str(), &bytes, &size, nullptr));
+  ASSERT_TRUE(g_file_set_contents(truncated.c_str(), bytes, gssize(size / 2), nullptr));
+  g_free(bytes);
 
-  for (const std::string& path : {broken, missing}) {
+  auto loader_message = [](const std::string& path) {
     GError* expected = nullptr;
     GdkPixbuf* none = gdk_pixbuf_new_from_file(path.c_str(), &expected);
-    ASSERT_EQ(none, nullptr);
-    ASSERT_NE(expected, nullptr);
-    std::string loader_message = expected->message;
-    g_error_free(expected);
-
+    EXPECT_EQ(none, nullptr);
+    std::string text = expected != nullptr ? expected->message : "";
+    if (expected != nullptr) g_error_free(expected);
+    return text;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {broken, loader_message(broken)},
+      {missing, loader_message(missing)},
+      {wide, "is 40000x4 pixels; at most 32767 in each direction"},
+      {tall, "is 4x32768 pixels; at most 32767 in each direction"},
+      {truncated, "is damaged or incomplete (Premature end of JPEG file)"},
+  };
+  for (const auto& [path, says] : cases) {
     for (const char* radio : {kDefault, kAlpha, kLayer}) {
       SCOPED_TRACE(path + " / " + radio);
       open(write_image(dir_, "seed.png", 16, 12, true, rgba_at), OPEN_ALPHA_AS_INPUT);
@@ -423,7 +443,8 @@ TEST_F(OpenTest, AnUnreadableFileIsReportedAndChangesNothing) {
       settle();
       EXPECT_TRUE(script.finished());
       EXPECT_TRUE(script.stray().empty());
-      EXPECT_EQ(text, "File open error: " + loader_message);
+      EXPECT_EQ(text.rfind("File open error: ", 0), 0u) << text;
+      EXPECT_NE(text.find(says), std::string::npos) << text;
 
       EXPECT_EQ(pixbuf_no_alpha, no_alpha);
       EXPECT_EQ(pixbuf_alpha, with_alpha);
@@ -442,6 +463,19 @@ TEST_F(OpenTest, AnUnreadableFileIsReportedAndChangesNothing) {
       EXPECT_EQ(layer_pixel(2, 2), 0u);
     }
   }
+}
+
+// A zoom whose view surface cairo cannot make (wider than 32767 pixels) is refused with a
+// message and the view stays as it was.
+TEST_F(OpenTest, AZoomTooLargeForAViewSurfaceIsRefused) {
+  open(write_image(dir_, "long.png", 9000, 4, false, colour_at));
+  gtk_adjustment_set_value(zoom_adjustment, 400);
+  settle();
+  EXPECT_DOUBLE_EQ(gtk_adjustment_get_value(zoom_adjustment), 100);
+  EXPECT_DOUBLE_EQ(scale, 1.0);
+  EXPECT_EQ(cairo_surface_status(win_surf), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(win_surf), 9000);
+  EXPECT_EQ(status_message(STATUS_MESSAGE).rfind("Cannot zoom to 400 %: ", 0), 0u);
 }
 
 TEST_F(OpenTest, CancelChangesNothingButTheFolderTheNextOpenStartsIn) {

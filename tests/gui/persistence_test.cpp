@@ -103,9 +103,9 @@ TEST_F(EditorTest, GeometryIsSavedOnCloseAndRestoredAtStart) {
   ASSERT_EQ(before.h, 760);
   ASSERT_EQ(before.x, 130);
 
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(send_delete_event()) << "the delete handler must let the window close";
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   std::string bytes = file_contents(path);
   ASSERT_EQ(bytes.size(), 16u);
   Geometry saved = decode(bytes);
@@ -127,9 +127,9 @@ TEST_F(EditorTest, GeometryIsSavedOnCloseAndRestoredAtStart) {
   gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), TRUE);
   gtk_window_move(GTK_WINDOW(main_window), 40, 30);
   settle(200);
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(send_delete_event());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(file_contents(path), record(40, 30, 1000, 760));
 }
 
@@ -207,17 +207,47 @@ TEST_F(EditorTest, ShortOrAbsurdGeometryFilesAreIgnored) {
   EXPECT_EQ(g.h, 700);
 }
 
+// A position saved on a monitor that is gone would open the window out of reach (and X wraps
+// -100000 to 31072): unless 40 pixels of the title bar are on a monitor, the window opens
+// centred, at the saved size.
+TEST_F(EditorTest, PositionsOffEveryMonitorAreCentred) {
+  std::string base = fresh_dir("appdata");
+  EnvGuard env("APPDATA", base.c_str());
+  GdkScreen* screen = gdk_screen_get_default();
+  const int sw = gdk_screen_get_width(screen), sh = gdk_screen_get_height(screen);
+  ASSERT_EQ(gdk_screen_get_n_monitors(screen), 1);
+  ASSERT_TRUE(g_mkdir_with_parents((base + "/Tessaly/quillane").c_str(), 0700) == 0);
+  const struct {
+    int x, y;
+    bool kept;
+  } cases[] = {{5000, 5000, false},  {-100000, 40, false}, {40, -100000, false},
+               {sw - 39, 40, false}, {40, sh - 23, false}, {sw - 40, 40, true},
+               {-860, sh - 24, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    const std::string bytes = record(c.x, c.y, 900, 700);
+    ASSERT_TRUE(g_file_set_contents(geometry_path(base).c_str(), bytes.data(), 16, nullptr));
+    rebuild_main_window();
+    settle(200);
+    Geometry g = window_geometry();
+    EXPECT_EQ(g.x, c.kept ? c.x : (sw - 900) / 2);
+    EXPECT_EQ(g.y, c.kept ? c.y : (sh - 700) / 2);
+    EXPECT_EQ(g.w, 900);
+    EXPECT_EQ(g.h, 700);
+  }
+}
+
 TEST_F(EditorTest, UnwritableGeometryIsReportedAndTheWindowStillCloses) {
   std::string dir = fresh_dir("blocked");
   std::string plain_file = dir + "/not-a-folder";
   ASSERT_TRUE(g_file_set_contents(plain_file.c_str(), "x", 1, nullptr));
   EnvGuard env("APPDATA", plain_file.c_str());
   rebuild_main_window();
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(send_delete_event());
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(out, "CreateDirectory failed (" + std::to_string(EEXIST) + ")\n" +
-                     "can't write persistence data " + geometry_path(plain_file));
+                     "can't write persistence data " + geometry_path(plain_file) + "\n");
 }
 
 TEST(FopenP, CreatesMissingFoldersAndAcceptsExistingOnes) {
@@ -225,7 +255,7 @@ TEST(FopenP, CreatesMissingFoldersAndAcceptsExistingOnes) {
   std::string root = tmp;
   g_free(tmp);
   std::string path = root + "/a/b/c/file.bin";
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   FILE* f = fopen_p(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   std::fputs("one", f);
@@ -236,20 +266,20 @@ TEST(FopenP, CreatesMissingFoldersAndAcceptsExistingOnes) {
   ASSERT_NE(f, nullptr);
   std::fputs("two", f);
   std::fclose(f);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(file_contents(path), "onetwo");
   // A path without any folder to make opens as fopen would; a missing file for reading is
   // still null, without a message.
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(fopen_p((root + "/a/missing").c_str(), "rb"), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
   // A folder in the path that is a regular file cannot be made: message, null, and nothing
   // created below it.
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   FILE* g = fopen_p((root + "/a/b/c/file.bin/d/e").c_str(), "wb");
   EXPECT_EQ(g, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "CreateDirectory failed (" + std::to_string(EEXIST) + ")\n");
   EXPECT_EQ(file_contents(path), "onetwo");
   gchar* cmd = g_strdup_printf("rm -rf '%s'", root.c_str());

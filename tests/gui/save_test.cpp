@@ -1,8 +1,12 @@
 // Saving through the Save dialog: the stroke layer, the opaque image and the image with its
 // alpha; the names actually written; the overwrite question; failures; the names and folders
 // proposed by the next Save.
+#include <glib/gstdio.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <set>
 #include <string>
 #include <vector>
@@ -382,27 +386,54 @@ TEST_F(SaveTest, ReplacingTheWrittenFileIsAskedFirst) {
   EXPECT_TRUE(g_file_test((out + "/fresh.png").c_str(), G_FILE_TEST_IS_REGULAR));
 }
 
-TEST_F(SaveTest, FailedSavesAreReportedInTheStatusBar) {
+// A failed save names the file in the status bar and keeps what the name held: a missing
+// folder, and a disk that fills up while an existing file is replaced (RLIMIT_FSIZE with
+// SIGXFSZ ignored: writes past the limit fail with EFBIG), for each of the three saves.
+TEST_F(SaveTest, FailedSavesAreReportedAndKeepTheOldFile) {
   open_generated(10, 8);
   drag(1, 1, 8, 1);
-  std::string missing = dir_ + "/no-such-folder";
-
-  save_as(missing + "/strokes.png", GTK_RESPONSE_ACCEPT);
-  std::string message = status_message(STATUS_MESSAGE);
-  EXPECT_EQ(message.rfind("File open error: ", 0), 0u) << message;
-  EXPECT_NE(message.find("strokes.png"), std::string::npos) << message;
-  EXPECT_FALSE(g_file_test(missing.c_str(), G_FILE_TEST_EXISTS));
-
-  update_statusbar("", STATUS_MESSAGE, status_bar);
-  save_as(missing + "/image.jpg", kSaveImage);
-  message = status_message(STATUS_MESSAGE);
-  EXPECT_EQ(message.rfind("File open error: ", 0), 0u) << message;
-  EXPECT_NE(message.find("image.png"), std::string::npos) << message;
-
-  set_view_mode(true);
-  update_statusbar("", STATUS_MESSAGE, status_bar);
-  save_as(missing + "/matte", GTK_RESPONSE_ACCEPT);
-  EXPECT_EQ(status_message(STATUS_MESSAGE).rfind("File open error: ", 0), 0u);
+  const std::string missing = dir_ + "/no-such-folder", full = fresh_dir("full");
+  const std::string old_bytes = "the previous file";
+  struct Case {
+    bool view_mode;
+    std::string folder, chosen;
+    gint response;
+    const char* written;
+  };
+  const Case cases[] = {
+      {false, missing, "strokes.png", GTK_RESPONSE_ACCEPT, "strokes.png"},
+      {false, missing, "image.jpg", kSaveImage, "image.png"},
+      {true, missing, "matte", GTK_RESPONSE_ACCEPT, "matte.png"},
+      {false, full, "strokes.png", GTK_RESPONSE_ACCEPT, "strokes.png"},
+      {false, full, "image.jpg", kSaveImage, "image.png"},
+      {true, full, "matte", GTK_RESPONSE_ACCEPT, "matte.png"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder + "/" + c.chosen);
+    set_view_mode(c.view_mode);
+    update_statusbar("", STATUS_MESSAGE, status_bar);
+    const std::string written = c.folder + "/" + c.written;
+    const bool replacing = c.folder == full;
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    if (replacing) {
+      ASSERT_TRUE(g_file_set_contents(written.c_str(), old_bytes.data(), -1, nullptr));
+      struct rlimit small = {64, limit.rlim_max};  // room for the PNG header, not the pixels
+      signal(SIGXFSZ, SIG_IGN);
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+      save({choose_file("Save File", c.folder + "/" + c.chosen, c.response),
+            answer_reading("Replace file", nullptr, GTK_RESPONSE_ACCEPT)});
+      setrlimit(RLIMIT_FSIZE, &limit);
+      EXPECT_EQ(file_contents(written), old_bytes);
+      EXPECT_EQ(files_in(full), std::set<std::string>{c.written});
+      g_remove(written.c_str());
+    } else {
+      save_as(c.folder + "/" + c.chosen, c.response);
+      EXPECT_FALSE(g_file_test(missing.c_str(), G_FILE_TEST_EXISTS));
+    }
+    const std::string message = status_message(STATUS_MESSAGE);
+    EXPECT_EQ(message.rfind("Could not save " + written + ": ", 0), 0u) << message;
+  }
 
   // The failed names are remembered all the same.
   std::string proposed;

@@ -2,13 +2,20 @@
 #include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <png.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
+#include <functional>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +50,13 @@ size_t line_count(const std::string& text) {
   return n;
 }
 
+// How a child runs: as the user "nobody" when the test runs as root (so that folder
+// permissions apply), with an address-space limit in bytes (0: none).
+struct Child {
+  bool as_nobody;
+  rlim_t address_space;
+};
+
 class Tool : public testing::Test {
  protected:
   static constexpr int W = 48, H = 36;
@@ -71,8 +85,8 @@ class Tool : public testing::Test {
 
   std::string path(const char* name) const { return dir_ + "/" + name; }
 
-  // Runs the tool with args; stdout and stderr are captured through files.
-  Result run(const std::vector<std::string>& args) const {
+  // Starts the tool with args; stdout and stderr are captured through files.
+  pid_t start(const std::vector<std::string>& args, Child how = {false, 0}) const {
     const std::string out = path(".stdout"), err = path(".stderr");
     pid_t pid = fork();
     if (pid == 0) {
@@ -80,6 +94,11 @@ class Tool : public testing::Test {
       int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fo, 1);
       dup2(fe, 2);
+      if (how.as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+      const struct rlimit limit = {how.address_space, how.address_space};
+      if (how.address_space != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+      // OpenBLAS retries a failed allocation for ever: end a hung child instead of the test.
+      if (how.address_space != 0) alarm(60);
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(QUILLANE_MATTE_PATH));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -87,15 +106,26 @@ class Tool : public testing::Test {
       execv(QUILLANE_MATTE_PATH, argv.data());
       _exit(127);
     }
+    return pid;
+  }
+
+  // Waits for a started tool; a death by signal N counts as exit status 256 + N, apart from
+  // the 128 + N the tool itself returns for a signal it handled.
+  Result finish(pid_t pid) const {
+    const std::string out = path(".stdout"), err = path(".stderr");
     Result r;
     int status = 0;
     waitpid(pid, &status, 0);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
     r.out = read_file(out);
     r.err = read_file(err);
     unlink(out.c_str());
     unlink(err.c_str());
     return r;
+  }
+
+  Result run(const std::vector<std::string>& args, Child how = {false, 0}) const {
+    return finish(start(args, how));
   }
 
   // A soft disc on a gradient: foreground colours on the right, background on the left.
@@ -138,6 +168,30 @@ class Tool : public testing::Test {
   }
   static void paint_grey(cairo_t* cr, double grey, int x, int y, int w, int h) {
     paint_rgba(cr, grey, grey, grey, 1.0, x, y, w, h);
+  }
+
+  // A w x h JPEG of the standard scene, with an EXIF orientation tag when orientation > 0.
+  static void write_jpeg(const std::string& file, int w, int h, int orientation) {
+    write_image(file, w, h);
+    GdkPixbuf* p = gdk_pixbuf_new_from_file(file.c_str(), nullptr);
+    ASSERT_NE(p, nullptr);
+    gchar* data = nullptr;
+    gsize size = 0;
+    ASSERT_TRUE(
+        gdk_pixbuf_save_to_buffer(p, &data, &size, "jpeg", nullptr, "quality", "100", nullptr));
+    g_object_unref(p);
+    std::string bytes(data, 2);  // SOI, then an APP1 EXIF segment, then the rest
+    if (orientation > 0) {
+      const unsigned char exif[] = {
+          0xFF, 0xE1, 0, 0x22, 'E', 'x', 'i', 'f', 0, 0,
+          'M',  'M',  0, 0x2A, 0,   0,   0,   8,   0, 1,
+          1,    0x12, 0, 3,    0,   0,   0,   1,   0, static_cast<unsigned char>(orientation),
+          0,    0,    0, 0,    0,   0};
+      bytes.append(reinterpret_cast<const char*>(exif), sizeof exif);
+    }
+    bytes.append(data + 2, size - 2);
+    g_free(data);
+    std::ofstream(file, std::ios::binary) << bytes;
   }
 
   static PngPixels read_png(const std::string& file, int channels) {
@@ -335,6 +389,22 @@ TEST_F(Tool, BadInputFailsCleanly) {
     std::ofstream f(path("in-truncated.png"), std::ios::binary);
     f << bytes.substr(0, bytes.size() / 2);
   }
+  // A 7x7 scene; a grey trimap (opaque everywhere) passed as strokes; a truncated JPEG.
+  write_image(path("in-7.png"), 7, 7);
+  write_layer(path("in-7-layer.png"), 7, 7, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 1, 7);
+    paint_grey(cr, 1, 6, 0, 1, 7);
+  });
+  write_layer(path("in-trimap.png"), W, H, [](cairo_t* cr) {
+    paint_grey(cr, 0.5, 0, 0, W, H);
+    paint_grey(cr, 0, 0, 0, 6, H);
+    paint_grey(cr, 1, W - 6, 0, 6, H);
+  });
+  write_jpeg(path("in-cut.jpg"), W, H, 0);
+  const std::string jpeg = read_file(path("in-cut.jpg"));
+  std::ofstream(path("in-cut.jpg"), std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
+  const char* painted =
+      "every pixel is painted: nothing to calculate; is this a trimap? use --trimap";
   struct Case {
     std::vector<std::string> args;
     int exit_code;
@@ -367,9 +437,21 @@ TEST_F(Tool, BadInputFailsCleanly) {
       {{"--region", "48,0,5,5", I, L, O}, 2, "outside the 48x36 image"},
       {{"--region", "0,0,0,5", I, L, O}, 2, "--region"},
       {{"--region", "1,2,3", I, L, O}, 2, "--region"},
-      {{"--region", "0,0,4,36", I, L, O}, 1, "no foreground"},
+      {{"--region", "0,0,8,36", I, L, O}, 1, "no foreground"},
       {{"--frobnicate", I, L, O}, 2, "unknown option"},
       {{"--foreground", "--alpha-only", I, L, O}, 2, "--foreground"},
+      {{"--threshold", "0.500001", I, L, O}, 2, "--threshold 0.500001 is out of range 0..0.5"},
+      {{dir_, L, O}, 1, "is a directory"},
+      {{path("in-cut.jpg"), L, O}, 1, "damaged or incomplete (Premature end of JPEG file)"},
+      {{"--region", "20,0,2,36", I, L, O},
+       1,
+       "must be at least 2R+1 pixels in each direction (3 with window radius R = 1); it is 2x36"},
+      {{"--region", "0,9,48,1", I, L, O}, 1, "(3 with window radius R = 1); it is 48x1"},
+      {{"--radius", "5", path("in-7.png"), path("in-7-layer.png"), O},
+       1,
+       "(11 with window radius R = 5); it is 7x7"},
+      {{I, path("in-trimap.png"), O}, 1, painted},
+      {{I, I, O}, 1, painted},  // the photograph as its own strokes
       {{I, L, O, path("extra.png")}, 2, "expected IMAGE STROKES OUTPUT"},
       {{I, O}, 2, "expected IMAGE STROKES OUTPUT"},
   };
@@ -397,6 +479,249 @@ TEST_F(Tool, FailureKeepsAnExistingOutput) {
   Result w = run({image_, layer_, path("no-such-folder/out.png")});
   EXPECT_EQ(w.exit_code, 1);
   EXPECT_EQ(line_count(w.err), 1u) << w.err;
+}
+
+// OUTPUT is written to, not replaced: each destination receives exactly the PNG a plain run
+// writes. A file keeps its mode (and is replaced atomically: a new inode); a link stays a link
+// and its target gets the PNG, even a dangling one; a FIFO is written to; "-" is standard
+// output; a file in a folder the user cannot write to is updated in place (same inode).
+TEST_F(Tool, OutputIsWrittenWhereItPoints) {
+  ASSERT_EQ(run({"--quiet", image_, layer_, path("in-ref.png")}).exit_code, 0);
+  const std::string png = read_file(path("in-ref.png"));
+  auto old_file = [this](const char* name, mode_t mode) {
+    std::ofstream(path(name)) << "previous";
+    chmod(path(name).c_str(), mode);
+    return path(name);
+  };
+  auto stat_of = [](const std::string& p) {
+    struct stat st = {};
+    lstat(p.c_str(), &st);
+    return st;
+  };
+  ASSERT_EQ(mkdir(path("elsewhere").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(path("locked").c_str(), 0755), 0);
+  struct Case {
+    const char* what;
+    std::function<std::string()> setup;  // returns OUTPUT
+    std::function<void(const std::string& written)> check;
+    bool as_nobody;
+  };
+  ino_t inode = 0;
+  const Case cases[] = {
+      {"file keeps its mode", [&] { return old_file("out.png", 0640); },
+       [&](const std::string& w) {
+         EXPECT_EQ(read_file(path("out.png")), png);
+         EXPECT_EQ(stat_of(path("out.png")).st_mode & 07777, 0640u);
+         EXPECT_TRUE(w.empty());
+       },
+       false},
+      {"link",
+       [&] {
+         old_file("elsewhere/target.png", 0600);
+         symlink("elsewhere/target.png", path("link.png").c_str());
+         return path("link.png");
+       },
+       [&](const std::string&) {
+         EXPECT_TRUE(S_ISLNK(stat_of(path("link.png")).st_mode));
+         EXPECT_EQ(read_file(path("elsewhere/target.png")), png);
+         EXPECT_EQ(stat_of(path("elsewhere/target.png")).st_mode & 07777, 0600u);
+       },
+       false},
+      {"dangling link",
+       [&] {
+         symlink("elsewhere/new.png", path("dangling.png").c_str());
+         return path("dangling.png");
+       },
+       [&](const std::string&) {
+         EXPECT_TRUE(S_ISLNK(stat_of(path("dangling.png")).st_mode));
+         EXPECT_EQ(read_file(path("elsewhere/new.png")), png);
+       },
+       false},
+      {"fifo",
+       [&] {
+         mkfifo(path("fifo").c_str(), 0600);
+         return path("fifo");
+       },
+       [&](const std::string& w) {
+         EXPECT_TRUE(S_ISFIFO(stat_of(path("fifo")).st_mode));
+         EXPECT_EQ(w, png);
+       },
+       false},
+      {"standard output", [] { return std::string("-"); },
+       [&](const std::string& w) { EXPECT_EQ(w, png); }, false},
+      {"file in a read-only folder",
+       [&] {
+         for (const std::string& p : {dir_, image_, layer_}) chmod(p.c_str(), 0755);
+         const std::string out = old_file("locked/out.png", 0666);
+         chmod(path("locked").c_str(), 0555);
+         inode = stat_of(out).st_ino;
+         return out;
+       },
+       [&](const std::string&) {
+         EXPECT_EQ(read_file(path("locked/out.png")), png);
+         EXPECT_EQ(stat_of(path("locked/out.png")).st_ino, inode);
+         EXPECT_EQ(stat_of(path("locked/out.png")).st_mode & 07777, 0666u);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string output = c.setup();
+    // The FIFO's reader holds a write end of its own until the tool is done, so that it
+    // never waits for ever on a tool that did not open the FIFO.
+    std::string from_fifo;
+    std::thread reader;
+    int hold = -1;
+    if (output == path("fifo")) {
+      const int fd = open(output.c_str(), O_RDONLY | O_NONBLOCK);
+      hold = open(output.c_str(), O_WRONLY);
+      fcntl(fd, F_SETFL, 0);
+      reader = std::thread([&from_fifo, fd] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) from_fifo.append(buffer, n);
+        close(fd);
+      });
+    }
+    Result r = run({image_, layer_, output}, {c.as_nobody, 0});
+    if (hold >= 0) close(hold);
+    if (reader.joinable()) reader.join();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    c.check(output == "-" ? r.out : from_fifo);
+  }
+  chmod(path("locked").c_str(), 0755);
+  EXPECT_TRUE(leftovers().size() == 6u) << "a temporary file was left";
+}
+
+// SIGINT and SIGTERM while the output is being written (a large image, a tiny region): exit
+// status 128 + N, the hidden temporary file removed, an existing OUTPUT as it was.
+TEST_F(Tool, SignalsRemoveTheTemporaryFileAndKeepTheOutput) {
+  const int w = 2400, h = 1800;
+  PngPixels noise;
+  noise.width = w;
+  noise.height = h;
+  noise.channels = 3;
+  noise.data.resize(size_t(w) * h * 3);
+  uint32_t seed = 1;
+  for (uint8_t& b : noise.data)
+    b = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  std::string error;
+  ASSERT_TRUE(png_write(path("in-big.png"), noise, &error)) << error;
+  write_layer(path("in-big-layer.png"), w, h, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 2, 8);
+    paint_grey(cr, 1, 6, 0, 2, 8);
+  });
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    std::ofstream(path("out.png")) << "previous";
+    pid_t pid = start(
+        {"--region", "0,0,8,8", path("in-big.png"), path("in-big-layer.png"), path("out.png")});
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+      for (const std::string& name : leftovers()) seen = seen || name.rfind(".out.png.", 0) == 0;
+      if (!seen) usleep(1000);
+    }
+    EXPECT_TRUE(seen) << "the temporary file never showed";
+    kill(pid, signal);
+    Result r = finish(pid);
+    EXPECT_EQ(r.exit_code, 128 + signal) << r.err;
+    EXPECT_EQ(read_file(path("out.png")), "previous");
+    EXPECT_TRUE(leftovers() == std::vector<std::string>{"out.png"});
+  }
+}
+
+// Out of memory inside the calculation is a failure with the engine's message and a line of
+// advice, not an abort: the child runs under an address-space limit that lets the small scene
+// through (OpenBLAS alone reserves 128 MB) and not a 700 x 700 one.
+TEST_F(Tool, RunningOutOfMemoryIsAFailureNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than RLIMIT_AS allows";
+#endif
+  write_image(path("in-700.png"), 700, 700);
+  write_layer(path("in-700-layer.png"), 700, 700, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 6, 700);
+    paint_grey(cr, 1, 694, 0, 6, 700);
+  });
+  const Child limited = {false, rlim_t(450) << 20};
+  Result small = run({image_, layer_, path("small.png")}, limited);
+  EXPECT_EQ(small.exit_code, 0) << small.err;
+  Result big = run({path("in-700.png"), path("in-700-layer.png"), path("big.png")}, limited);
+  EXPECT_EQ(big.exit_code, 1);
+  EXPECT_EQ(
+      big.err,
+      "quillane-matte: failure: out_of_memory\n"
+      "quillane-matte: try --levels auto, more --levels, more strokes or a smaller --region\n");
+  EXPECT_FALSE(exists(path("big.png")));
+}
+
+// A camera JPEG stored 16 x 8 with EXIF orientation 6 is shown 8 x 16 by the editor, which
+// saves its layer at that size: the tool reads it the same way, and the strokes land on the
+// shown pixels (the image's stored top-left corner is now its top-right one).
+TEST_F(Tool, TurnedCameraJpegIsReadAsTheEditorShowsIt) {
+  write_jpeg(path("in-camera.jpg"), 16, 8, 6);
+  write_layer(path("in-camera-layer.png"), 8, 16, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 8, 3);
+    paint_grey(cr, 1, 0, 13, 8, 3);
+  });
+  Result r = run({path("in-camera.jpg"), path("in-camera-layer.png"), path("out.png")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  PngPixels out = read_png(path("out.png"), 4);
+  PngPixels stored;
+  stored.width = 16;
+  stored.height = 8;
+  ASSERT_EQ(out.width, 8);
+  ASSERT_EQ(out.height, 16);
+  GdkPixbuf* jpeg = gdk_pixbuf_new_from_file(path("in-camera.jpg").c_str(), nullptr);
+  ASSERT_NE(jpeg, nullptr);
+  ASSERT_EQ(gdk_pixbuf_get_width(jpeg), 16);  // the loader alone does not turn it
+  const uint8_t* px = gdk_pixbuf_read_pixels(jpeg);
+  const int stride = gdk_pixbuf_get_rowstride(jpeg), nc = gdk_pixbuf_get_n_channels(jpeg);
+  // Turned clockwise: shown (x, y) is stored (y, 7 - x).
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 8; ++x)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(out.data[(size_t(y) * 8 + x) * 4 + c], px[(7 - x) * stride + y * nc + c])
+            << x << "," << y;
+  g_object_unref(jpeg);
+  EXPECT_LE(out.data[(1 * 8 + 4) * 4 + 3], 2);
+  EXPECT_GE(out.data[(14 * 8 + 4) * 4 + 3], 253);
+}
+
+// On a terminal standard error carries a progress line redrawn in place and cleared at the
+// end; --quiet turns it off. Two levels of a 300 x 300 scene take long enough to be seen.
+TEST_F(Tool, ShowsProgressOnATerminal) {
+  write_image(path("in-300.png"), 300, 300);
+  write_layer(path("in-300-layer.png"), 300, 300, [](cairo_t* cr) {
+    paint_grey(cr, 0, 0, 0, 6, 300);
+    paint_grey(cr, 1, 294, 0, 6, 300);
+  });
+  for (const char* quiet : {"--levels=2", "--quiet"}) {
+    int master = -1, terminal = -1;
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    const std::string in = path("in-300.png"), layer = path("in-300-layer.png"),
+                      out = path("p.png");
+    const char* argv[] = {QUILLANE_MATTE_PATH, "--levels=2",  "--active=2", quiet,
+                          in.c_str(),          layer.c_str(), out.c_str(),  nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(terminal, 2);
+      execv(QUILLANE_MATTE_PATH, const_cast<char**>(argv));
+      _exit(127);
+    }
+    close(terminal);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0) << shown;
+    if (std::string(quiet) == "--quiet") {
+      EXPECT_EQ(shown, "");
+    } else {
+      EXPECT_NE(shown.find("\rlevel 1 of 2 \u00b7 "), std::string::npos) << shown;
+      EXPECT_TRUE(shown.size() >= 4 && shown.substr(shown.size() - 4) == "\r\033[K") << shown;
+    }
+  }
 }
 
 TEST_F(Tool, HelpAndVersion) {
