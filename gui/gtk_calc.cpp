@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include <unistd.h>
@@ -279,10 +280,19 @@ void cb_calc(GtkWidget*, gpointer tb) {
   TIFF_img* image = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
   double** mask = nullptr;
   double** value = nullptr;
-  int read =
-      read_calc_input(gdk_pixbuf_get_pixels(source), gdk_pixbuf_get_rowstride(source),
-                      gdk_pixbuf_get_n_channels(source), cairo_image_surface_get_data(surf_layer),
-                      cairo_image_surface_get_stride(surf_layer), region, image, &mask, &value);
+  int read = CALC_INPUT_OK;
+  try {
+    // Copies of a large image may not fit: that ends this command, not the editor.
+    AllocationScope scope;
+    read = read_calc_input(gdk_pixbuf_get_pixels(source), gdk_pixbuf_get_rowstride(source),
+                           gdk_pixbuf_get_n_channels(source),
+                           cairo_image_surface_get_data(surf_layer),
+                           cairo_image_surface_get_stride(surf_layer), region, image, &mask, &value);
+  } catch (const std::bad_alloc&) {
+    g_free(image);
+    error_message_dialog(parent, solver_status_message(-1));
+    return;
+  }
   if (read != CALC_INPUT_OK) {
     g_free(image);
     if (read & CALC_INPUT_NOTHING_UNKNOWN)
