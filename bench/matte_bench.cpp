@@ -17,12 +17,18 @@
 // 150 s and 12 GB), against which the others are compared. The growth exponent of the
 // automatic levels' time over the pixel count is fitted on a log-log scale.
 //
+// --cancel measures how long a cancel takes to end a calculation: GT04 with scribbles at one
+// level (direct) and, twice its size, with automatic levels and the iterative solve, each
+// cancelled after several delays; it prints the stage running at the cancel and the time until
+// the calculation returned.
+//
 // --write-layers DIR writes the constraint layers as PNG stroke layers, to time the tool.
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -31,9 +37,11 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "matting/auto_levels.h"
+#include "matting/calc_control.h"
 #include "matting/calc_input.h"
 #include "matting/quillane.h"
 #include "matting/stage_profile.h"
@@ -296,6 +304,36 @@ std::vector<std::string> split(const std::string& s) {
   return out;
 }
 
+// Starts the calculation on a thread, cancels it after delay seconds and returns how long it
+// then took to return; *stage: what it was doing when cancelled (or "finished").
+double cancel_latency(const PngPixels& image, const std::vector<uint32_t>& layer, Method method,
+                      double delay, std::string* stage) {
+  TIFF_img calc_image;
+  double** mask = nullptr;
+  double** value = nullptr;
+  read_calc_input(image.data.data(), image.width * 3, 3,
+                  reinterpret_cast<const uint8_t*>(layer.data()), image.width * 4,
+                  {0, 0, image.width, image.height}, &calc_image, &mask, &value);
+  CalcControl control;
+  TIFF_img matte;
+  std::atomic<bool> done{false};
+  Clock::time_point returned;
+  std::thread worker([&] {
+    calculate_matte(&calc_image, mask, value, options_for(method), &matte, &control);
+    returned = Clock::now();
+    done = true;
+  });
+  const Clock::time_point start = Clock::now();
+  while (!done && std::chrono::duration<double>(Clock::now() - start).count() < delay)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const Clock::time_point cancelled = Clock::now();
+  *stage = done ? "finished" : calc_progress_text(control.progress());
+  control.request_cancel();
+  worker.join();
+  if (matte.TIFF_type == 'g') free_TIFF(&matte);
+  return std::max(0.0, std::chrono::duration<double>(returned - cancelled).count());
+}
+
 bool write_layer(const std::string& path, const std::vector<uint32_t>& layer, int w, int h) {
   PngPixels p;
   p.width = w;
@@ -319,7 +357,7 @@ int main(int argc, char** argv) {
   std::string data = QUILLANE_SHARED_DATA "/matting";
   std::vector<std::string> names = {"GT04", "GT13", "GT18", "lemur"};
   std::string layers_dir;
-  bool quick = false, scaled = false, direct_scaled = false;
+  bool quick = false, scaled = false, direct_scaled = false, cancel = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--data" && i + 1 < argc) {
@@ -328,6 +366,8 @@ int main(int argc, char** argv) {
       names = split(argv[++i]);
     } else if (a == "--write-layers" && i + 1 < argc) {
       layers_dir = argv[++i];
+    } else if (a == "--cancel") {
+      cancel = true;
     } else if (a == "--quick") {
       quick = true;
     } else if (a == "--scaled") {
@@ -337,7 +377,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
-                   "[--direct-scaled] [--write-layers DIR]\n",
+                   "[--direct-scaled] [--cancel] [--write-layers DIR]\n",
                    argv[0]);
       return 2;
     }
@@ -386,10 +426,37 @@ int main(int argc, char** argv) {
   std::printf("\nTime per stage (seconds, summed over the levels of a run)\n");
   print_stages(runs);
 
+  const Photo* gt04 = nullptr;
+  for (const Photo& p : photos)
+    if (p.name == "GT04") gt04 = &p;
+  if (cancel && gt04 != nullptr) {
+    std::printf("\nCancel: time from the request to the calculation's return\n");
+    std::printf("%-10s %-9s %7s  %-44s %9s\n", "image", "method", "after", "stage at the cancel",
+                "seconds");
+    const PngPixels twice = enlarge_bicubic(gt04->image, 2.0);
+    const PngPixels twice_trimap = resize_nearest(gt04->trimap, twice.width, twice.height);
+    long unknowns = 0;
+    const std::vector<uint32_t> layer1 = constraint_layer(gt04->trimap, true, &unknowns);
+    const std::vector<uint32_t> layer2 = constraint_layer(twice_trimap, true, &unknowns);
+    struct {
+      const char* name;
+      const PngPixels* image;
+      const std::vector<uint32_t>* layer;
+      Method method;
+    } cases[] = {{"GT04", &gt04->image, &layer1, ONE_LEVEL},
+                 {"GT04x2", &twice, &layer2, AUTO},
+                 {"GT04x2", &twice, &layer2, ITERATIVE}};
+    for (const auto& c : cases)
+      for (double delay : {0.05, 0.2, 0.5, 1.0, 2.0, 3.5, 5.0, 8.0}) {
+        std::string stage;
+        const double seconds = cancel_latency(*c.image, *c.layer, c.method, delay, &stage);
+        std::printf("%-10s %-9s %6.2fs  %-44s %9.3f\n", c.name, kMethodNames[c.method], delay,
+                    stage.c_str(), seconds);
+        std::fflush(stdout);
+      }
+  }
+
   if (scaled) {
-    const Photo* gt04 = nullptr;
-    for (const Photo& p : photos)
-      if (p.name == "GT04") gt04 = &p;
     if (gt04 == nullptr) {
       std::fprintf(stderr, "--scaled needs GT04 among the images\n");
       return 1;

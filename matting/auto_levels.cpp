@@ -164,7 +164,6 @@ double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const
   pyramid.levels.push_back(Level{*image, mask, value, false});
   StrokeCount strokes = count_strokes(pyramid.levels.back());
   for (int k = 1; k < planned; ++k) {
-    calc_report_level(planned - k + 1, planned);
     matte_stage_begin(MATTE_STAGE_RESAMPLING);
     const Level& fine = pyramid.levels.back();
     Level coarse;
