@@ -57,19 +57,6 @@ PngPixels resize(const PngPixels& in, int w, int h) {
   return out;
 }
 
-// Nearest-neighbour resize of a grey image (as the tests fit the ground-truth alpha).
-PngPixels resize_nearest(const PngPixels& in, int w, int h) {
-  PngPixels out;
-  out.width = w;
-  out.height = h;
-  out.channels = 1;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out.data.push_back(in.data[static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
-                                 (2 * x + 1) * in.width / (2 * w)]);
-  return out;
-}
-
 // The top-left w x h part of an image.
 PngPixels crop(const PngPixels& in, int w, int h) {
   PngPixels out;

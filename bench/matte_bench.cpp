@@ -171,21 +171,6 @@ PngPixels enlarge_bicubic(const PngPixels& in, double f) {
   return out;
 }
 
-// Nearest-neighbour resize of a grey image to w x h.
-PngPixels resize_nearest(const PngPixels& in, int w, int h) {
-  PngPixels out;
-  out.width = w;
-  out.height = h;
-  out.channels = 1;
-  out.data.resize(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out.data[static_cast<size_t>(y) * w + x] =
-          in.data[static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
-                  (2 * x + 1) * in.width / (2 * w)];
-  return out;
-}
-
 // The calculations compared.
 enum Method { ONE_LEVEL, LEVELS_3_2, AUTO, ITERATIVE, METHOD_COUNT };
 const char* const kMethodNames[METHOD_COUNT] = {"1/1", "3/2", "auto", "iterative"};

@@ -89,3 +89,20 @@ bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
   }
   return ok;
 }
+
+PngPixels resize_nearest(const PngPixels& in, int w, int h) {
+  PngPixels out;
+  out.width = w;
+  out.height = h;
+  out.channels = in.channels;
+  out.data.resize(static_cast<size_t>(w) * h * in.channels);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t from = static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
+                          (2 * x + 1) * in.width / (2 * w);
+      for (int c = 0; c < in.channels; ++c)
+        out.data[(static_cast<size_t>(y) * w + x) * in.channels + c] =
+            in.data[from * in.channels + c];
+    }
+  return out;
+}

@@ -27,4 +27,8 @@ bool png_write(const std::string& path, const PngPixels& pixels, std::string* er
 // The same to the open file descriptor fd (left open, written from its current offset).
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error);
 
+// Nearest-neighbour resize of pixels to w x h (pixel centres aligned), any channel count.
+// Returns the new pixels.
+PngPixels resize_nearest(const PngPixels& in, int w, int h);
+
 #endif
