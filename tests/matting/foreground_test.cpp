@@ -25,18 +25,6 @@ PngPixels load(const char* name, int channels) {
   return p;
 }
 
-// Nearest-neighbour resize of a grey image: each output pixel takes the input pixel under
-// its centre.
-std::vector<uint8_t> resize_nearest(const PngPixels& in, int w, int h) {
-  std::vector<uint8_t> out(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out[static_cast<size_t>(y) * w + x] =
-          in.data[static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
-                  (2 * x + 1) * in.width / (2 * w)];
-  return out;
-}
-
 // Colour c composited with opacity a (0..255) over a plain background, rounded to a byte.
 int over(int a, int c, int background) {
   return static_cast<int>(std::lround((a * c + (255 - a) * background) / 255.0));
@@ -49,7 +37,7 @@ TEST(Foreground, RecoversTheForegroundOfAPhotographComposite) {
   // F and B: two photographs cut to their common size; alpha: GT04's ground truth fitted to it.
   const PngPixels f = load("GT13_image.png", 3), b = load("GT18_image.png", 3);
   const int w = std::min(f.width, b.width), h = std::min(f.height, b.height);
-  const std::vector<uint8_t> alpha = resize_nearest(load("GT04_gt.png", 1), w, h);
+  const std::vector<uint8_t> alpha = resize_nearest(load("GT04_gt.png", 1), w, h).data;
   std::vector<uint8_t> truth(alpha.size() * 3), image(truth.size()), estimate(truth.size());
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
