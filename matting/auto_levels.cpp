@@ -52,12 +52,7 @@ double** solve_level(const Level& level, double** mask, double** value, double**
   matte_stage_begin(MATTE_STAGE_LAPLACIAN);
   build_level_system(&image, mask, value, opts.softness, opts.window_radius, &system);
   matte_stage_end(MATTE_STAGE_LAPLACIAN);
-  std::vector<double> x(static_cast<size_t>(system.variables()), 0.0);
-  if (init != nullptr)
-    for (int64_t v = 0; v < system.variables(); ++v) {
-      const int64_t p = system.pixel[v];
-      x[v] = init[p % image.height][p / image.height];
-    }
+  std::vector<double> x = level_system_values(system, init);
   schwarz_solve(system, &x, solver);
   double** alpha = get_img_t<double>(image.width, image.height);
   level_system_alpha(system, x, alpha);

@@ -17,17 +17,12 @@ bool use_iterative_solver(const CalcOptions& opts, double unknowns) {
 
 double** solve_one_level_iterative(TIFF_img* image, double** mask, double** value,
                                    const CalcOptions& opts, int* status) {
-  const int height = image->height;
   double** start = solve_auto_levels(image, mask, value, opts, status);
   LevelSystem system;
   matte_stage_begin(MATTE_STAGE_LAPLACIAN);
   build_level_system(image, mask, value, opts.softness, opts.window_radius, &system);
   matte_stage_end(MATTE_STAGE_LAPLACIAN);
-  std::vector<double> x(static_cast<size_t>(system.variables()));
-  for (int64_t v = 0; v < system.variables(); ++v) {
-    const int64_t p = system.pixel[v];
-    x[v] = start[p % height][p / height];
-  }
+  std::vector<double> x = level_system_values(system, start);
   // 1e-3 of the starting residual brings the SAD within 0.3 % of the direct solve's on the
   // shared photographs (GT04: 0.1 % at 1 and 2 times its size).
   schwarz_solve(system, &x, SchwarzOptions{40000, 8, 300, 1e-3});

@@ -88,6 +88,14 @@ void level_system_multiply(const LevelSystem& s, const std::vector<double>& x,
   }
 }
 
+std::vector<double> level_system_values(const LevelSystem& s, double** alpha) {
+  std::vector<double> x(static_cast<size_t>(s.variables()), 0.0);
+  if (alpha != nullptr)
+    for (int64_t v = 0; v < s.variables(); ++v)
+      x[v] = alpha[s.pixel[v] % s.height][s.pixel[v] / s.height];
+  return x;
+}
+
 void level_system_alpha(const LevelSystem& s, const std::vector<double>& x, double** alpha) {
   for (int xx = 0; xx < s.width; ++xx)
     for (int y = 0; y < s.height; ++y) {

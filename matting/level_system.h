@@ -35,6 +35,10 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
 void level_system_multiply(const LevelSystem& system, const std::vector<double>& x,
                            std::vector<double>* y);
 
+// The variables' values taken from alpha (height x width, [y][x]; null: all 0), as the
+// starting point of an iterative solve. Returns variables() values.
+std::vector<double> level_system_values(const LevelSystem& system, double** alpha);
+
 // Out alpha (height x width, [y][x]): the variables' values x, the decided pixels' alpha
 // elsewhere, clamped to 0..1.
 void level_system_alpha(const LevelSystem& system, const std::vector<double>& x, double** alpha);
