@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,18 +23,6 @@ PngPixels load(const char* name, int channels) {
   return p;
 }
 
-// Nearest-neighbour resize of a grey image: each output pixel takes the input pixel under
-// its centre.
-std::vector<uint8_t> resize_nearest(const PngPixels& in, int w, int h) {
-  std::vector<uint8_t> out(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out[static_cast<size_t>(y) * w + x] =
-          in.data[static_cast<size_t>((2 * y + 1) * in.height / (2 * h)) * in.width +
-                  (2 * x + 1) * in.width / (2 * w)];
-  return out;
-}
-
 // Colour c composited with opacity a (0..255) over a plain background, rounded to a byte.
 int over(int a, int c, int background) {
   return static_cast<int>(std::lround((a * c + (255 - a) * background) / 255.0));
@@ -46,21 +32,26 @@ TEST(Foreground, RecoversTheForegroundOfAPhotographComposite) {
   struct stat st;
   if (stat((kData + "README.md").c_str(), &st) != 0)
     GTEST_SKIP() << "shared data not found at " << kData;
-  // F and B: two photographs cut to their common size; alpha: GT04's ground truth fitted to it.
+  // F and B: two photographs cut to their common size; alpha: GT04's ground truth fitted to it
+  // by nearest neighbour.
   const PngPixels f = load("GT13_image.png", 3), b = load("GT18_image.png", 3);
+  const PngPixels gt = load("GT04_gt.png", 1);
   const int w = std::min(f.width, b.width), h = std::min(f.height, b.height);
-  const std::vector<uint8_t> alpha = resize_nearest(load("GT04_gt.png", 1), w, h);
-  std::vector<uint8_t> truth(alpha.size() * 3), image(truth.size()), estimate(truth.size());
+  std::vector<uint8_t> alpha(size_t(w) * h), truth(alpha.size() * 3), image(truth.size()),
+      estimate(truth.size());
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
+    for (int x = 0; x < w; ++x) {
+      const size_t i = size_t(y) * w + x;
+      alpha[i] = gt.data[size_t((2 * y + 1) * gt.height / (2 * h)) * gt.width +
+                         (2 * x + 1) * gt.width / (2 * w)];
       for (int c = 0; c < 3; ++c) {
-        const size_t i = static_cast<size_t>(y) * w + x;
-        const double a = alpha[i] / 255.0;
-        truth[i * 3 + c] = f.data[(static_cast<size_t>(y) * f.width + x) * 3 + c];
+        truth[i * 3 + c] = f.data[(size_t(y) * f.width + x) * 3 + c];
         image[i * 3 + c] = static_cast<uint8_t>(
-            std::lround(a * truth[i * 3 + c] +
-                        (1 - a) * b.data[(static_cast<size_t>(y) * b.width + x) * 3 + c]));
+            std::lround((alpha[i] * truth[i * 3 + c] +
+                         (255 - alpha[i]) * b.data[(size_t(y) * b.width + x) * 3 + c]) /
+                        255.0));
       }
+    }
   ASSERT_EQ(estimate_foreground(image.data(), alpha.data(), w, h, estimate.data()), 0);
 
   // Mean absolute errors in grey levels over the partly transparent pixels: of the colours
@@ -88,17 +79,15 @@ TEST(Foreground, RecoversTheForegroundOfAPhotographComposite) {
   EXPECT_LT(estimate_over, 2.3);
 }
 
-// A constant image is its own foreground, whatever the alpha: every pyramid level, enlargement
-// and sweep must keep the colour exactly, at sizes down to one pixel and with odd ratios.
+// Every pyramid level, enlargement and sweep must keep a constant colour exactly, at sizes
+// down to one pixel and with odd ratios, whatever the alpha.
 TEST(Foreground, AConstantImageIsItsOwnForeground) {
   const int sizes[][2] = {{1, 1}, {2, 7}, {5, 4}, {37, 23}, {130, 3}, {301, 257}};
   for (const auto& s : sizes) {
     const int w = s[0], h = s[1];
-    std::vector<uint8_t> rgb;
+    std::vector<uint8_t> rgb, alpha(size_t(w) * h), out(size_t(w) * h * 3, 0);
     for (int i = 0; i < w * h; ++i) rgb.insert(rgb.end(), {201, 17, 96});
-    std::vector<uint8_t> alpha(static_cast<size_t>(w) * h), out(rgb.size(), 0);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) alpha[static_cast<size_t>(y) * w + x] = (x * 37 + y * 11) % 256;
+    for (int i = 0; i < w * h; ++i) alpha[i] = (i % w * 37 + i / w * 11) % 256;
     ASSERT_EQ(estimate_foreground(rgb.data(), alpha.data(), w, h, out.data()), 0);
     EXPECT_EQ(out, rgb) << w << "x" << h;
   }
