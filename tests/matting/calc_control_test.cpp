@@ -1,23 +1,12 @@
 // The contract of a calculation with the outside world: progress reports, cancelling at every
 // stage, and running out of memory, each ending with a status and nothing left allocated
 // (the sanitizer build checks the last part).
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <vector>
 
 #include "engine_fixtures.h"
 #include "matting/solver_status.h"
 #include "numeric/errhandl.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QUILLANE_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUILLANE_ASAN 1
-#endif
-#endif
 
 namespace {
 
@@ -50,6 +39,10 @@ struct CancelCase {
   MatteStage stage;
 };
 
+void PrintTo(const CancelCase& c, std::ostream* os) {
+  *os << c.how;
+}
+
 class Cancel : public testing::TestWithParam<CancelCase> {};
 
 // A cancel at any stage ends the calculation with its own status, no matte and nothing
@@ -57,16 +50,12 @@ class Cancel : public testing::TestWithParam<CancelCase> {};
 TEST_P(Cancel, EndsWithItsStatusAndNothingLeft) {
   const CancelCase c = GetParam();
   TIFF_img matte;
-  {
-    CalcControl control;
-    CancelAt observer(&control, c.stage);
-    Scene s(120, 90, 15, 11);
-    EXPECT_EQ(s.calculate(c.opts, &matte, &control), CALC_STATUS_CANCELLED) << c.how;
-  }
+  CalcControl control;
+  CancelAt observer(&control, c.stage);
+  EXPECT_EQ(Scene(120, 90, 15, 11).calculate(c.opts, &matte, &control), CALC_STATUS_CANCELLED);
   EXPECT_EQ(matte.TIFF_type, 0);
   EXPECT_STREQ(solver_status_message(CALC_STATUS_CANCELLED), "Calculation cancelled");
-  Scene again(60, 50, 7, 11);
-  EXPECT_EQ(again.calculate(c.opts, &matte), 0);
+  EXPECT_EQ(Scene(60, 50, 7, 11).calculate(c.opts, &matte), 0);
   EXPECT_EQ(matte.TIFF_type, 'g');
   free_TIFF(&matte);
 }
@@ -74,26 +63,26 @@ TEST_P(Cancel, EndsWithItsStatusAndNothingLeft) {
 INSTANTIATE_TEST_SUITE_P(
     Stages, Cancel,
     testing::Values(CancelCase{"levels", options(2, 0, 0), MATTE_STAGE_RESAMPLING},
-                    CancelCase{"direct", options(1, 0, 0), MATTE_STAGE_LAPLACIAN},
-                    CancelCase{"direct", options(1, 0, 0), MATTE_STAGE_SYMBOLIC},
-                    CancelCase{"direct", options(1, 0, 0), MATTE_STAGE_NUMERIC},
-                    CancelCase{"direct", options(1, 0, 0), MATTE_STAGE_SOLVE},
+                    CancelCase{"laplacian", options(1, 0, 0), MATTE_STAGE_LAPLACIAN},
+                    CancelCase{"symbolic", options(1, 0, 0), MATTE_STAGE_SYMBOLIC},
+                    CancelCase{"numeric", options(1, 0, 0), MATTE_STAGE_NUMERIC},
+                    CancelCase{"solve", options(1, 0, 0), MATTE_STAGE_SOLVE},
                     CancelCase{"automatic", options(1, 1, 0), MATTE_STAGE_NUMERIC},
-                    CancelCase{"iterative", options(1, 0, 2), MATTE_STAGE_SOLVE}));
+                    CancelCase{"iterative", options(1, 0, 2), MATTE_STAGE_SOLVE}),
+    [](const testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.how); });
 
 // Reports go from the coarsest level up, and read as a user reads them. (An error left in the
 // thread's container register by an earlier calculation does not silence this one.)
 TEST(Progress, ReportsLevelsInOrderAndReadably) {
   CalcControl control;
   CancelAt watch(&control, MATTE_STAGE_COUNT);  // never cancels
-  Scene s(120, 90, 15, 11);
   TIFF_img matte;
   LASError(LASRangeErr, "earlier run");
-  EXPECT_EQ(s.calculate(options(3, 0, 0), &matte, &control), 0);
+  EXPECT_EQ(Scene(120, 90, 15, 11).calculate(options(3, 0, 0), &matte, &control), 0);
   free_TIFF(&matte);
   // The two halvings (levels 3 and 2), then the solves of levels 1, 2 and 3.
-  const std::vector<int> want = {3, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3};
-  EXPECT_EQ(watch.levels, want);
+  EXPECT_EQ(watch.levels,
+            std::vector<int>({3, 2, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3}));
   const struct {
     CalcProgress p;
     const char* text;
@@ -127,22 +116,20 @@ TEST(OutOfMemory, ThrowsInsideACalculationOnly) {
 // process holds with its inputs: far from enough for any of the solves. Exits 0 when the
 // calculation ended with the out-of-memory status and no matte.
 [[noreturn]] void calculate_out_of_memory(int method) {
-  alarm(120);  // a child that hangs fails instead of holding the test until its timeout
+  alarm(30);  // a hung child fails instead of holding the test until its timeout
   const CalcOptions o = options(1, method == 1, method == 2 ? CALC_SOLVER_ITERATIVE : 0);
   // OpenBLAS takes its work buffers at its first call and retries for ever when that fails:
   // a first calculation lets it take them, as any earlier calculation of a session would.
   TIFF_img matte;
-  Scene warm(300, 200, 37, 11);
-  warm.calculate(o, &matte);
+  Scene(300, 200, 37, 11).calculate(o, &matte);
   free_TIFF(&matte);
   Scene s(1200, 900, 150, 11);
   long pages = 0;
   FILE* f = std::fopen("/proc/self/statm", "r");
   if (f == nullptr || std::fscanf(f, "%ld", &pages) != 1) _exit(3);
-  std::fclose(f);
   struct rlimit limit;
   getrlimit(RLIMIT_AS, &limit);
-  limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (150u << 20);
+  limit.rlim_cur = rlim_t(pages) * 4096 + (150u << 20);
   setrlimit(RLIMIT_AS, &limit);
   const int status = s.calculate(o, &matte);
   std::fprintf(stderr, "status %d\n", status);
@@ -150,18 +137,16 @@ TEST(OutOfMemory, ThrowsInsideACalculationOnly) {
 }
 
 // A calculation that runs out of memory ends with the solver's out-of-memory status in every
-// method (direct, automatic levels, iterative), and the process goes on. The child processes
-// start afresh (the solver's thread pools do not survive a plain fork), and address-space
-// limits do not work under the sanitizer.
+// method (direct, automatic levels, iterative), and the process goes on. The children start
+// afresh (the solver's thread pools do not survive a plain fork); address-space limits do not
+// work under the sanitizer.
 TEST(OutOfMemory, EndsTheCalculationWithItsStatus) {
-#ifdef QUILLANE_ASAN
+#if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "RLIMIT_AS cannot limit a process under AddressSanitizer";
-#else
+#endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (int method = 0; method < 3; ++method)
-    EXPECT_EXIT(calculate_out_of_memory(method), testing::ExitedWithCode(0), "status -1")
-        << "method " << method;
-#endif
+    EXPECT_EXIT(calculate_out_of_memory(method), testing::ExitedWithCode(0), "status -1") << method;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Shared by the engine tests: owned images and arrays, a scene with strokes, and an independent
-// dense implementation of the matting equations to check the engine against.
+// Shared by the engine tests: a scene with strokes, owned arrays, and an independent dense
+// implementation of the matting equations to check the engine against.
 #ifndef QUILLANE_TESTS_MATTING_ENGINE_FIXTURES_H
 #define QUILLANE_TESTS_MATTING_ENGINE_FIXTURES_H
 
@@ -7,23 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <random>
 #include <vector>
 
 #include "matting/quillane.h"
 #include "numeric/allocate.h"
 #include "numeric/qmatrix.h"
-
-// A TIFF_img whose planes are released with the object (none once TIFF_type is 0).
-struct OwnedImage {
-  OwnedImage(int width, int height, char type) { get_TIFF(&img, height, width, type); }
-  ~OwnedImage() { free_TIFF(&img); }
-  uint8_t& at(int c, int y, int x) {
-    return img.TIFF_type == 'g' ? img.plane[y][x] : img.channels[c][y][x];
-  }
-  TIFF_img img;
-};
 
 // A 2-D double array [y][x], zero-filled or adopted from the engine, released with the object.
 struct OwnedArray {
@@ -37,11 +26,12 @@ struct OwnedArray {
 };
 
 // A soft disc on a gradient with noise, more like a photograph than pure noise, in an image of
-// type 'g', 'c' or 'a'; strokes `stroke` columns wide: background (0) on the left, foreground
-// (1) on the right.
+// type 'g', 'c' or 'a' (released with the object unless TIFF_type is 0); strokes `stroke`
+// columns wide: background (0) on the left, foreground (1) on the right.
 struct Scene {
   Scene(int width, int height, int stroke, unsigned seed, char type = 'c')
-      : w(width), h(height), image(w, h, type), mask(w, h), value(w, h) {
+      : w(width), h(height), mask(w, h), value(w, h) {
+    get_TIFF(&image, h, w, type);
     std::mt19937 rng(seed);
     std::normal_distribution<double> noise(0.0, 6.0);
     const double fg[4] = {220, 180, 40, 255}, bg0[4] = {20, 60, 140, 255}, bg1[4] = {90, 40, 60, 0};
@@ -50,26 +40,29 @@ struct Scene {
       const double d = std::hypot(x - 0.45 * w, y - 0.5 * h) - 0.3 * std::min(w, h),
                    t = double(x) / w;
       const double a = 1.0 / (1.0 + std::exp(d / 1.5));  // a soft edge
-      for (int c = 0; c < (type == 'g' ? 1 : type == 'a' ? 4 : 3); ++c) {
-        const double v = a * fg[c] + (1 - a) * ((1 - t) * bg0[c] + t * bg1[c]) + noise(rng);
-        image.at(c, y, x) = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
-      }
-      mask[y][x] = x < stroke || x >= w - stroke ? 1.0 : 0.0;
-      value[y][x] = x >= w - stroke ? 1.0 : 0.0;
+      for (int c = 0; c < (type == 'g' ? 1 : type == 'a' ? 4 : 3); ++c)
+        at(c, y, x) = uint8_t(std::clamp(
+            std::lround(a * fg[c] + (1 - a) * ((1 - t) * bg0[c] + t * bg1[c]) + noise(rng)), 0l,
+            255l));
+      mask[y][x] = x < stroke || x >= w - stroke;
+      value[y][x] = x >= w - stroke;
     }
   }
-  // Hands image, mask and value over to calculate_matte() (its stdout swallowed) and returns
-  // its status. Out matte, in-out control (may be null): as there.
+  ~Scene() { free_TIFF(&image); }
+  uint8_t& at(int c, int y, int x) {
+    return image.TIFF_type == 'g' ? image.plane[y][x] : image.channels[c][y][x];
+  }
+  // Hands image, mask and value over to calculate_matte() (stdout swallowed); returns its status.
   int calculate(const CalcOptions& opts, TIFF_img* matte, CalcControl* control = nullptr) {
     testing::internal::CaptureStdout();
-    const int status = calculate_matte(&image.img, mask.a, value.a, opts, matte, control);
+    const int status = calculate_matte(&image, mask.a, value.a, opts, matte, control);
     testing::internal::GetCapturedStdout();
-    image.img.TIFF_type = 0;
+    image.TIFF_type = 0;
     mask.a = value.a = nullptr;
     return status;
   }
   int w, h;
-  OwnedImage image;
+  TIFF_img image;
   OwnedArray mask, value;
 };
 
@@ -82,18 +75,20 @@ struct Dense {
   std::vector<double> v;
 };
 
-// Solves A x = b by Gaussian elimination with partial pivoting.
+// Solves A x = b by Gaussian elimination with partial pivoting (skipping zeros: the matting
+// systems are banded).
 inline std::vector<double> dense_solve(Dense A, std::vector<double> b) {
   const int n = A.n;
   for (int k = 0; k < n; ++k) {
-    int pivot = k;
+    int pivot = k, last = n - 1;
     for (int i = k + 1; i < n; ++i)
       if (std::fabs(A(i, k)) > std::fabs(A(pivot, k))) pivot = i;
-    for (int j = 0; j < n; ++j) std::swap(A(k, j), A(pivot, j));
+    for (int j = k; j < n && pivot != k; ++j) std::swap(A(k, j), A(pivot, j));
     std::swap(b[k], b[pivot]);
+    while (last > k && A(k, last) == 0.0) --last;
     for (int i = k + 1; i < n; ++i) {
       const double f = A(i, k) / A(k, k);
-      for (int j = k; j < n && f != 0.0; ++j) A(i, j) -= f * A(k, j);
+      for (int j = k; j <= last && f != 0.0; ++j) A(i, j) -= f * A(k, j);
       b[i] -= f * b[k];
     }
   }
@@ -164,7 +159,7 @@ inline std::vector<double> reference_alpha(const TIFF_img& image, double** mask,
     A(p, p) += 100.0 * mask[p % h][p / h];
     b[p] = 100.0 * mask[p % h][p / h] * value[p % h][p / h];
   }
-  const std::vector<double> x = dense_solve(A, b);
+  const std::vector<double> x = dense_solve(std::move(A), b);
   for (int p = 0; p < w * h; ++p) alpha[p % h * w + p / h] = std::clamp(x[p], 0.0, 1.0);
   return alpha;
 }
