@@ -25,9 +25,8 @@ struct OwnedArray {
   double** a;
 };
 
-// A soft disc on a gradient with noise, more like a photograph than pure noise, in an image of
-// type 'g', 'c' or 'a' (released with the object unless TIFF_type is 0); strokes `stroke`
-// columns wide: background (0) on the left, foreground (1) on the right.
+// A soft disc on a gradient with noise in an image of type 'g', 'c' or 'a' (released unless
+// TIFF_type is 0); strokes `stroke` columns wide: background left, foreground right.
 struct Scene {
   Scene(int width, int height, int stroke, unsigned seed, char type = 'c')
       : w(width), h(height), mask(w, h), value(w, h) {
@@ -75,8 +74,7 @@ struct Dense {
   std::vector<double> v;
 };
 
-// Solves A x = b by Gaussian elimination with partial pivoting (skipping zeros: the matting
-// systems are banded).
+// Solves A x = b by Gaussian elimination with partial pivoting (skipping zeros: banded systems).
 inline std::vector<double> dense_solve(Dense A, std::vector<double> b) {
   const int n = A.n;
   for (int k = 0; k < n; ++k) {

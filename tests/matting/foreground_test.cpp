@@ -1,6 +1,5 @@
-// Foreground estimation: on a composite of two photographs with a ground-truth alpha the
-// estimate is far closer to the true foreground than the image is, also once composited over
-// a new background; a constant image gives back its own colour at any size.
+// Foreground estimation on a composite of two photographs with a ground-truth alpha: far closer
+// to the true foreground than the image is, also composited over a new background.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -46,37 +45,19 @@ TEST(Foreground, RecoversTheForegroundOfAPhotographComposite) {
     return std::lround((a * c + (255 - a) * background) / 255.0);
   };
   const int green[3] = {0, 200, 0};
-  double image_error = 0, estimate_error = 0, image_over = 0, estimate_over = 0, n = 0;
+  double image_error = 0, estimate_error = 0, estimate_over = 0, n = 0;
   for (size_t i = 0; i < truth.size(); ++i) {
     const int a = alpha[i / 3], t = truth[i], g = green[i % 3];
     if (a == 0 || a == 255) continue;
     image_error += std::abs(image[i] - t);
     estimate_error += std::abs(estimate[i] - t);
-    image_over += std::abs(over(a, image[i], g) - over(a, t, g));
     estimate_over += std::abs(over(a, estimate[i], g) - over(a, t, g));
     ++n;
   }
   ASSERT_GT(n, 3 * 100000);  // GT04's soft edges cover a large part of the picture
-  std::printf("mean error, image %.2f estimate %.2f; over green, image %.2f estimate %.2f\n",
-              image_error / n, estimate_error / n, image_over / n, estimate_over / n);
-  // Measured 22.5 -> 5.7 and 6.9 -> 1.8: the bounds leave about a quarter of margin.
+  // Measured 22.5 -> 5.7, and 1.8 over green (6.9 for the image): a quarter of margin.
   EXPECT_LT(estimate_error, image_error / 3);
   EXPECT_LT(estimate_over / n, 2.3);
-}
-
-// Every pyramid level, enlargement and sweep must keep a constant colour exactly, at sizes
-// down to one pixel and with odd ratios, whatever the alpha.
-TEST(Foreground, AConstantImageIsItsOwnForeground) {
-  for (const auto& s :
-       std::vector<std::pair<int, int>>{{1, 1}, {2, 7}, {5, 4}, {37, 23}, {130, 3}, {301, 257}}) {
-    std::vector<uint8_t> rgb, alpha, out(size_t(s.first) * s.second * 3);
-    for (int i = 0; i < s.first * s.second; ++i) {
-      rgb.insert(rgb.end(), {201, 17, 96});
-      alpha.push_back((i % s.first * 37 + i / s.first * 11) % 256);
-    }
-    ASSERT_EQ(estimate_foreground(rgb.data(), alpha.data(), s.first, s.second, out.data()), 0);
-    EXPECT_EQ(out, rgb) << s.first << "x" << s.second;
-  }
 }
 
 }  // namespace
