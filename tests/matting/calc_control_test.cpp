@@ -30,14 +30,12 @@ struct CancelAt : MatteStageObserver {
 // A cancel at any stage of every method ends the calculation with its status and no matte; the
 // next calculation works.
 TEST(Cancel, EndsWithItsStatusAndNothingLeft) {
-  for (auto [opts, stage] :
-       std::vector<std::pair<CalcOptions, MatteStage>>{{options(2, 0, 0), MATTE_STAGE_RESAMPLING},
-                                                       {options(1, 0, 0), MATTE_STAGE_LAPLACIAN},
-                                                       {options(1, 0, 0), MATTE_STAGE_SYMBOLIC},
-                                                       {options(1, 0, 0), MATTE_STAGE_NUMERIC},
-                                                       {options(1, 0, 0), MATTE_STAGE_SOLVE},
-                                                       {options(1, 1, 0), MATTE_STAGE_NUMERIC},
-                                                       {options(1, 0, 2), MATTE_STAGE_SOLVE}}) {
+  const std::vector<std::pair<CalcOptions, MatteStage>> cases = {
+      {options(2, 0, 0), MATTE_STAGE_RESAMPLING}, {options(1, 0, 0), MATTE_STAGE_LAPLACIAN},
+      {options(1, 0, 0), MATTE_STAGE_SYMBOLIC},   {options(1, 0, 0), MATTE_STAGE_NUMERIC},
+      {options(1, 0, 0), MATTE_STAGE_SOLVE},      {options(1, 1, 0), MATTE_STAGE_NUMERIC},
+      {options(1, 0, 2), MATTE_STAGE_SOLVE}};
+  for (auto [opts, stage] : cases) {
     SCOPED_TRACE(testing::Message() << "stage " << stage << ", levels " << opts.levels_num
                                     << ", auto " << opts.auto_levels << ", solver " << opts.solver);
     TIFF_img matte;

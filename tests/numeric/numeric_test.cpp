@@ -37,8 +37,7 @@ TEST(ImageRecord, PlanesPerType) {
   }
 }
 
-// A 5 x 5 matrix with rows 3 = {(5, 1), (5, 2)} and 5 = {(3, -4)}.
-struct Matrix {
+struct Matrix {  // 5 x 5, rows 3 = {(5, 1), (5, 2)} and 5 = {(3, -4)}
   Matrix(bool symmetric, ElOrderType order) {
     Q_Constr(&m, "A", 5, symmetric, order, false, true);
     Q_SetLen(&m, 3, 2);

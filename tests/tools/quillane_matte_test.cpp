@@ -170,21 +170,21 @@ TEST_F(Tool, WritesTheMatteTheOptionsAskFor) {
   write_png("in-trimap.png", W, H, [](int x, int) {
     return std::vector<uint8_t>{uint8_t(x < 6 ? 0 : x < W - 6 ? 128 : 255)};
   });
-  // The region is x 0..43, y 5..30.
-  const char* runs[] = {"--quiet $I $L", "--trimap $I in-trimap.png", "--region -3,5,47,26 $I $L",
+  const char* runs[] = {"--trimap $I in-trimap.png",
+                        "--region -3,5,47,26 $I $L",  // x 0..43, y 5..30
                         "--levels 2 --active 2 --threshold 0.05 --softness 1e-6 --radius 1 $I $L"};
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < 3; ++k) {
     Result a = run(std::string("--alpha-only ") + runs[k] + " a.png");
     ASSERT_EQ(a.exit_code, 0) << a.err;
-    EXPECT_EQ(a.out, k == 0 ? "" : k < 3 ? "\a" : "levels_num 2 Active_levels_num 2\n\a");
+    EXPECT_EQ(a.out, k < 2 ? "\a" : "levels_num 2 Active_levels_num 2\n\a");
     EXPECT_EQ(read_file(path("a.png"))[25], 0);  // 8-bit grey
     const PngPixels p = read_png(path("a.png"), 1);
-    for (size_t i = 0; i < p.data.size() && k < 2; ++i) ASSERT_EQ(p.data[i], rgba.data[i * 4 + 3]);
-    for (int i = 0; i < W * H && k == 2; ++i) {
+    for (size_t i = 0; i < p.data.size() && k < 1; ++i) ASSERT_EQ(p.data[i], rgba.data[i * 4 + 3]);
+    for (int i = 0; i < W * H && k == 1; ++i) {
       const bool inside = i % W < 44 && i / W >= 5 && i / W < 31;
       EXPECT_TRUE(inside ? i % W < W - 6 || p.data[i] >= 253 : p.data[i] == 0) << i;
     }
-    if (k == 3) expect_scene_matte(p, 0);
+    if (k == 2) expect_scene_matte(p, 0);
   }
 }
 
@@ -235,7 +235,7 @@ TEST_F(Tool, BadInputFailsCleanly) {
 // dangling one's), standard output, a FIFO, a file in a read-only folder (in place, same
 // inode); nothing is left behind.
 TEST_F(Tool, OutputIsWrittenWhereItPoints) {
-  ASSERT_EQ(run("--quiet $I $L in-ref.png").exit_code, 0);
+  ASSERT_EQ(run("--quiet $I $L in-ref.png").out, "");  // --quiet: nothing on stdout
   const std::string png = read_file(path("in-ref.png"));
   ASSERT_EQ(
       run("",
