@@ -115,7 +115,7 @@ TEST(Resampling, ReductionAndExpansion) {
 // A calculation region is cut at the image's edges, or refused when nothing of it is left.
 TEST(CalcInput, RegionsAreCutAtTheImagesEdges) {
   const Table<int, int, int, int, int, int, int, int> cases = {
-      {-3, 5, 60, 26, 0, 5, 48, 26}, {4, -2, 40, 99, 4, 0, 40, 36}, {48, 0, 5, 5, 48, 0, 0, 5}};
+      {-3, 5, 40, 26, 0, 5, 37, 26}, {4, -2, 50, 99, 4, 0, 44, 36}, {48, 0, 5, 5, 48, 0, 0, 5}};
   for (auto [x, y, w, h, cx, cy, cw, ch] : cases) {
     CalcRegion r = {x, y, w, h};
     EXPECT_EQ(clamp_calc_region(&r, 48, 36), cw > 0);
