@@ -108,7 +108,7 @@ class Tool : public testing::Test {
   }
 
   // Runs the tool through the shell in the test folder on `args` ($I, $L, $O: image.png,
-  // layer.png, out.png), `tool` being the command that runs it as $TOOL (with limits...).
+  // layer.png, out.png); `tool` runs it as $TOOL, perhaps under limits or another user.
   Result run(const std::string& args, const std::string& tool = "$TOOL") const {
     const int status = std::system(("cd '" + dir_ +
                                     "' || exit 99; export TOOL=" QUILLANE_MATTE_PATH
