@@ -26,11 +26,6 @@ struct Case {
   double above, below;  // how far above and below the reference the SAD may be (fraction)
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name << " " << c.method;
-}
-
 class Accuracy : public testing::TestWithParam<Case> {};
 
 // The direct solve reproduces the exact solution's SAD, automatic levels stay within 3 % above

@@ -65,8 +65,7 @@ struct Scene {
   OwnedArray mask, value;
 };
 
-// Dense row-major n x n matrix.
-struct Dense {
+struct Dense {  // row-major n x n
   explicit Dense(int n_) : n(n_), v(size_t(n_) * n_, 0.0) {}
   double& operator()(int i, int j) { return v[size_t(i) * n + j]; }
   double operator()(int i, int j) const { return v[size_t(i) * n + j]; }

@@ -8,15 +8,20 @@
 #include <tuple>
 #include <vector>
 
+#include "numeric/allocate.h"
 #include "numeric/errhandl.h"
 #include "numeric/qmatrix.h"
 #include "numeric/tiff.h"
 
 namespace {
 
-// Each type letter gets its planes, one allocation each (with the mmap threshold fixed, one
-// mapped chunk each), rows `width` apart, all released by free_TIFF.
-TEST(ImageRecord, PlanesPerType) {
+// Row offsets beyond 4 GB are exact (two pages touched). Each image type letter gets its planes,
+// one allocation each (the mmap threshold fixed: one mapped chunk each), all released.
+TEST(ArraysAndImageRecord, LayoutAndPlanesPerType) {
+  double** big = get_img_t<double>(1 << 15, (1 << 14) + 1);
+  EXPECT_EQ(reinterpret_cast<char*>(big[1 << 14]) - reinterpret_cast<char*>(big[0]), int64_t(1)
+                                                                                         << 32);
+  free_img_t(big);
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator keeps no such statistics
   ASSERT_EQ(mallopt(M_MMAP_THRESHOLD, 128 * 1024), 1);
 #endif

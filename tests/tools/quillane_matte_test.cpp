@@ -144,7 +144,7 @@ void expect_scene_matte(const PngPixels& p, int channel) {
 }
 
 // The image with the matte as alpha (and clean edge colours); the matte alone, also from a
-// trimap, of regions cut at the image's edges, of two levels.
+// trimap, of regions cut at the image's edges, of a grey stroke, of two levels.
 TEST_F(Tool, WritesTheMatteTheOptionsAskFor) {
   Result r = run("$I $L $O");
   ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -170,13 +170,14 @@ TEST_F(Tool, WritesTheMatteTheOptionsAskFor) {
   write_png("in-trimap.png", W, H, [](int x, int) {
     return std::vector<uint8_t>{uint8_t(x < 6 ? 0 : x < W - 6 ? 128 : 255)};
   });
-  const char* runs[] = {"--trimap $I in-trimap.png",
-                        "--region -3,5,47,26 $I $L",  // x 0..43, y 5..30
-                        "--levels 2 --active 2 --threshold 0.05 --softness 1e-6 --radius 1 $I $L"};
-  for (int k = 0; k < 3; ++k) {
+  write_png("in-grey.png", W, H, strokes({{0, 0, 6, H, 0, 255}, {W - 6, 0, 6, H, 128, 255}}));
+  const char* runs[] = {
+      "--trimap $I in-trimap.png", "--region -3,5,47,26 $I $L",  // x 0..43, y 5..30
+      "$I in-grey.png", "--levels 2 --active 2 --threshold 0.05 --softness 1e-6 --radius 1 $I $L"};
+  for (int k = 0; k < 4; ++k) {
     Result a = run(std::string("--alpha-only ") + runs[k] + " a.png");
     ASSERT_EQ(a.exit_code, 0) << a.err;
-    EXPECT_EQ(a.out, k < 2 ? "\a" : "levels_num 2 Active_levels_num 2\n\a");
+    EXPECT_EQ(a.out, k < 3 ? "\a" : "levels_num 2 Active_levels_num 2\n\a");
     EXPECT_EQ(read_file(path("a.png"))[25], 0);  // 8-bit grey
     const PngPixels p = read_png(path("a.png"), 1);
     for (size_t i = 0; i < p.data.size() && k < 1; ++i) ASSERT_EQ(p.data[i], rgba.data[i * 4 + 3]);
@@ -184,7 +185,8 @@ TEST_F(Tool, WritesTheMatteTheOptionsAskFor) {
       const bool inside = i % W < 44 && i / W >= 5 && i / W < 31;
       EXPECT_TRUE(inside ? i % W < W - 6 || p.data[i] >= 253 : p.data[i] == 0) << i;
     }
-    if (k == 2) expect_scene_matte(p, 0);
+    EXPECT_NEAR(k == 2 ? p.data[size_t(H / 2) * W + W - 2] : 128, 128, 2);  // grey 128: ~0.5
+    if (k == 3) expect_scene_matte(p, 0);
   }
 }
 
