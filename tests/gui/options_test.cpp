@@ -149,7 +149,8 @@ TEST_F(EditorTest, OkWritesTheFieldsCancelAndCloseLeaveThem) {
         "Recalculate matte in this many steps when upscaling",
         "Threshold value for trimatte from down scaled matte",
         "Degree edges are softened in the matte",
-        "Window size. Try down scaling (more efficient) first!", "Solver"};
+        "Window size. Try down scaling (more efficient) first!",
+        "Solver"};
     EXPECT_EQ(o.labels, labels);
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(o.reset)), "Reset to default values");
     EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(o.dialog)));
