@@ -27,6 +27,34 @@ struct Level {
   bool owned = false;
 };
 
+// The strokes of a coarser level (out: its mask and value, new arrays of its image's size):
+// a coarse pixel is constrained where any of the 3 x 3 fine pixels around its lattice pixel
+// is, provided they all want the same target, which it then takes. Halving by filter weight,
+// as the coarse-to-fine driver does, loses strokes thinner than the halving's footprint; a
+// user's few thin strokes then vanish after a level or two.
+void halve_strokes(const Level& fine, Level* coarse) {
+  const int w = coarse->image.width, h = coarse->image.height;
+  coarse->mask = get_init_arr_t<double>(w, h);
+  coarse->value = get_init_arr_t<double>(w, h);
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const int fy = kFilts + 2 * r, fx = kFilts + 2 * c;
+      int count = 0;
+      double low = 1.0, high = 0.0;
+      for (int y = fy - 1; y <= fy + 1; ++y)
+        for (int x = fx - 1; x <= fx + 1; ++x)
+          if (fine.mask[y][x] == 1.0) {
+            ++count;
+            low = std::min(low, fine.value[y][x]);
+            high = std::max(high, fine.value[y][x]);
+          }
+      if (count > 0 && high - low < 1.0 / 255) {
+        coarse->mask[r][c] = 1.0;
+        coarse->value[r][c] = low;
+      }
+    }
+}
+
 // Share of the expected stroke pixels (a quarter of the finer level's) a coarser level must
 // keep to be used.
 const double kStrokesKept = 0.7;
@@ -166,8 +194,7 @@ double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const
     coarse.owned = true;
     pyramid.levels.push_back(coarse);
     Level& added = pyramid.levels.back();
-    added.mask = downSmpArr(fine.mask, fine.image.height, fine.image.width, kFilts);
-    added.value = downSmpArr(fine.value, fine.image.height, fine.image.width, kFilts);
+    halve_strokes(fine, &added);
     matte_stage_end(MATTE_STAGE_RESAMPLING);
     // Thin strokes vanish in the halving; a level that lost them would be solved from almost
     // nothing and mislead every finer one. Such a level is not used.
