@@ -2,10 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-#include "gui/dialog_run.h"
-#include "gui/gtk_file_IO.h"
-#include "gui/gtkquillane.h"
 #include "gui/pixel_access.h"
 
 namespace {
@@ -37,25 +35,19 @@ void send_button(GdkEventType type, double x, double y, guint state, guint butto
   gtk_widget_event(drawing_area, reinterpret_cast<GdkEvent*>(&ev));
 }
 
-std::vector<GtkDialog*> shown_dialogs() {
-  std::vector<GtkDialog*> found;
-  GList* tops = gtk_window_list_toplevels();
-  for (GList* l = tops; l != nullptr; l = l->next) {
-    GtkWidget* w = GTK_WIDGET(l->data);
-    if (GTK_IS_DIALOG(w) && GTK_WIDGET_VISIBLE(w) && gtk_window_get_modal(GTK_WINDOW(w)))
-      found.push_back(GTK_DIALOG(w));
-  }
-  g_list_free(tops);
-  return found;
+// Closes the main window without its handlers: nothing is saved, no main loop is quit.
+void destroy_main_window() {
+  if (main_window == nullptr) return;
+  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
+  gtk_widget_destroy(main_window);
+  main_window = nullptr;
+  settle();
 }
 
 }  // namespace
 
 bool gui_available() {
   return display_ok;
-}
-const std::string& test_root() {
-  return root_dir;
 }
 
 std::string fresh_dir(const std::string& name) {
@@ -114,15 +106,8 @@ Pixels pixels_of(GdkPixbuf* pixbuf) {
 std::vector<guint32> layer_snapshot() {
   int w = cairo_image_surface_get_width(surf_layer), h = cairo_image_surface_get_height(surf_layer);
   std::vector<guint32> words;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) words.push_back(layer_pixel(x, y));
+  for (int i = 0; i < w * h; ++i) words.push_back(layer_pixel(i % w, i / w));
   return words;
-}
-
-int count_pixels(const std::vector<guint32>& words, guint32 value) {
-  int n = 0;
-  for (guint32 v : words) n += v == value;
-  return n;
 }
 
 ::testing::AssertionResult same_pixels(int w, int h, const Pixels& got, const Pixels& want,
@@ -148,13 +133,11 @@ std::string write_image(const std::string& dir, const std::string& name, int w, 
       gdkpixbuf_put_pixel(pixbuf, x, y, (c >> 16) & 255, (c >> 8) & 255, c & 255, c >> 24);
     }
   std::string path = dir + "/" + name;
-  GError* error = nullptr;
-  gboolean ok = std::strcmp(type, "jpeg") == 0
-                    ? gdk_pixbuf_save(pixbuf, path.c_str(), type, &error, "quality", "100", nullptr)
-                    : gdk_pixbuf_save(pixbuf, path.c_str(), type, &error, nullptr);
+  const bool jpeg = std::strcmp(type, "jpeg") == 0;
+  EXPECT_TRUE(gdk_pixbuf_save(pixbuf, path.c_str(), type, nullptr, jpeg ? "quality" : nullptr,
+                              "100", nullptr))
+      << "cannot write " << path;
   g_object_unref(pixbuf);
-  if (!ok) ADD_FAILURE() << "cannot write " << path << ": " << error->message;
-  if (!ok) g_error_free(error);
   return path;
 }
 
@@ -168,10 +151,8 @@ std::string file_contents(const std::string& path) {
 }
 
 GdkPixbuf* load_image(const std::string& path) {
-  GError* error = nullptr;
-  GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), &error);
-  if (p == nullptr) ADD_FAILURE() << "cannot read " << path << ": " << error->message;
-  if (p == nullptr) g_error_free(error);
+  GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+  EXPECT_NE(p, nullptr) << "cannot read " << path;
   return p;
 }
 
@@ -180,55 +161,53 @@ DialogScript::DialogScript(std::vector<Step> steps, int timeout_ms) : steps_(std
   source_ = g_timeout_add(20, poll, this);
 }
 
-DialogScript::~DialogScript() {
-  g_source_remove(source_);
-}
-
 gboolean DialogScript::poll(gpointer data) {
   DialogScript* self = static_cast<DialogScript*>(data);
-  std::vector<GtkDialog*> shown = shown_dialogs();
-  for (GtkDialog* d : shown) {
-    const gchar* title = gtk_window_get_title(GTK_WINDOW(d));
+  GtkDialog* last = nullptr;
+  GList* tops = gtk_window_list_toplevels();
+  for (GList* l = tops; l != nullptr; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (!GTK_IS_DIALOG(w) || !GTK_WIDGET_VISIBLE(w) || !gtk_window_get_modal(GTK_WINDOW(w)))
+      continue;
+    last = GTK_DIALOG(w);
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(w));
     if (self->done_ < self->steps_.size() && title != nullptr &&
         self->steps_[self->done_].title == title) {
-      self->steps_[self->done_++].answer(d);
+      g_list_free(tops);
+      self->steps_[self->done_++].answer(last);
       return TRUE;
     }
   }
-  if (g_get_monotonic_time() > self->deadline_ && !shown.empty()) {
-    const gchar* title = gtk_window_get_title(GTK_WINDOW(shown.back()));
-    self->stray_.push_back(title != nullptr ? title : "");
-    gtk_dialog_response(shown.back(), GTK_RESPONSE_CANCEL);
+  g_list_free(tops);
+  if (last != nullptr && g_get_monotonic_time() > self->deadline_) {
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(last));
+    self->stray.push_back(title != nullptr ? title : "");
+    gtk_dialog_response(last, GTK_RESPONSE_CANCEL);
   }
   return TRUE;
 }
 
 void accept_file_dialog(GtkDialog* d) {
-  // A plain ACCEPT response is swallowed while the chooser's own list has nothing selected; a
-  // response the chooser requests is not.
+  // A plain ACCEPT is swallowed while the chooser's list has nothing selected; a response the
+  // chooser itself requests is not.
   gtk_dialog_set_default_response(d, GTK_RESPONSE_ACCEPT);
-  GtkWidget* chooser = find_widget(
-      GTK_WIDGET(d), [](GtkWidget* w) { return GTK_IS_FILE_CHOOSER_WIDGET(w) != FALSE; });
-  ASSERT_NE(chooser, nullptr);
-  g_signal_emit_by_name(chooser, "response-requested");
+  g_signal_emit_by_name(
+      find_widget(GTK_WIDGET(d), [](GtkWidget* w) { return GTK_IS_FILE_CHOOSER_WIDGET(w); }),
+      "response-requested");
 }
 
 DialogScript::Step choose_file(const char* title, const std::string& path, gint response,
                                const char* radio) {
   return {title, [path, response, radio](GtkDialog* d) {
-            if (radio != nullptr) {
-              GtkWidget* button = find_widget(GTK_WIDGET(d), [radio](GtkWidget* w) {
-                return GTK_IS_RADIO_BUTTON(w) &&
-                       g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), radio) == 0;
-              });
-              EXPECT_NE(button, nullptr) << "no radio button " << radio;
-              if (button != nullptr) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(button), TRUE);
-            }
+            GtkWidget* button = find_widget(GTK_WIDGET(d), [radio](GtkWidget* w) {
+              return radio != nullptr && GTK_IS_RADIO_BUTTON(w) &&
+                     g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), radio) == 0;
+            });
+            EXPECT_TRUE(radio == nullptr || button != nullptr) << "no radio button " << radio;
+            if (button != nullptr) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(button), TRUE);
             if (!path.empty()) set_chooser_test_filename(GTK_FILE_CHOOSER(d), path.c_str());
-            if (response == GTK_RESPONSE_ACCEPT)
-              accept_file_dialog(d);
-            else
-              gtk_dialog_response(d, response);
+            if (response == GTK_RESPONSE_ACCEPT) accept_file_dialog(d);
+            if (response != GTK_RESPONSE_ACCEPT) gtk_dialog_response(d, response);
           }};
 }
 
@@ -243,19 +222,6 @@ DialogScript::Step answer_reading(const char* title, std::string* text, gint res
             });
             gtk_dialog_response(d, response);
           }};
-}
-
-std::string chooser_folder_when(GtkFileChooser* chooser, const std::string& folder) {
-  std::string now;
-  gint64 deadline = g_get_monotonic_time() + 3 * G_USEC_PER_SEC;
-  for (;;) {
-    gchar* f = gtk_file_chooser_get_current_folder(chooser);
-    now = f != nullptr ? f : "";
-    g_free(f);
-    if (now == folder || g_get_monotonic_time() > deadline) return now;
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-    g_usleep(10000);
-  }
 }
 
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred) {
@@ -282,31 +248,16 @@ std::string status_message(guint context) {
   return "";
 }
 
-std::string readout() {
-  GtkWidget* label = find_widget(status_bar, [](GtkWidget* w) { return GTK_IS_LABEL(w); });
-  return label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : "<no label>";
-}
-
 gboolean send_delete_event() {
   GdkEvent* ev = gdk_event_new(GDK_DELETE);
   ev->any.window = GDK_WINDOW(g_object_ref(main_window->window));
-  ev->any.send_event = TRUE;
   gboolean kept = gtk_widget_event(main_window, ev);
   gdk_event_free(ev);
   return kept;
 }
 
-void destroy_main_window() {
-  if (main_window == nullptr) return;
-  // Outside gtk_main(): the window's end must not quit a loop that does not run.
-  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
-  gtk_widget_destroy(main_window);
-  main_window = nullptr;
-}
-
 void rebuild_main_window() {
   destroy_main_window();
-  settle();
   gchar* icons = quillane_icon_dir();
   quillane_create_main_window(icons);
   g_free(icons);
@@ -324,7 +275,6 @@ void EditorTest::SetUp() {
 void EditorTest::TearDown() {
   if (!created_) return;
   destroy_main_window();
-  settle();
   quillane_shared_objects_release();
 }
 
@@ -354,7 +304,7 @@ void EditorTest::with_dialogs(std::vector<DialogScript::Step> steps,
   }
   settle();
   EXPECT_TRUE(script.finished()) << "a dialog did not come";
-  EXPECT_TRUE(script.stray().empty()) << "unexpected dialog " << script.stray().front();
+  EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
 }
 
 void EditorTest::click(int item) {
@@ -403,24 +353,24 @@ int main(int argc, char** argv) {
   gchar* tmp = g_dir_make_tmp("quillane-gui-XXXXXX", nullptr);
   root_dir = tmp;
   g_free(tmp);
-  const std::string icons = root_dir + "/icons";
+  // Recently used files (an existing folder keeps GTK quiet), recovery files, caches.
   for (const char* dir : {"/icons", "/xdg-data"})
     g_mkdir_with_parents((root_dir + dir).c_str(), 0700);
-  g_setenv("APPDATA", (root_dir + "/appdata").c_str(), TRUE);
-  g_setenv("XDG_CONFIG_HOME", (root_dir + "/xdg").c_str(), TRUE);
-  g_setenv("HOME", root_dir.c_str(), TRUE);
-  // Recently used files (an existing folder keeps GTK quiet), recovery files, caches.
-  g_setenv("XDG_DATA_HOME", (root_dir + "/xdg-data").c_str(), TRUE);
-  g_setenv("XDG_STATE_HOME", (root_dir + "/xdg-state").c_str(), TRUE);
-  g_setenv("XDG_CACHE_HOME", (root_dir + "/xdg-cache").c_str(), TRUE);
+  const std::pair<const char*, const char*> env[] = {{"APPDATA", "/appdata"},
+                                                     {"XDG_CONFIG_HOME", "/xdg"},
+                                                     {"XDG_DATA_HOME", "/xdg-data"},
+                                                     {"XDG_STATE_HOME", "/xdg-state"},
+                                                     {"XDG_CACHE_HOME", "/xdg-cache"},
+                                                     {"ICON_DIR", "/icons"},
+                                                     {"HOME", ""}};
+  for (const auto& e : env) g_setenv(e.first, (root_dir + e.second).c_str(), TRUE);
 #ifdef QUILLANE_TEST_ICON_DIR
   // The icons the build drew, copied so that the tests read them from their own folder.
   for (const char* f : {"icon_tz16x24.png", "icon_alpha24x24.png", "iconFG.png", "iconBG.png"}) {
     std::string bytes = file_contents(std::string(QUILLANE_TEST_ICON_DIR) + "/" + f);
-    g_file_set_contents((icons + "/" + f).c_str(), bytes.data(), gssize(bytes.size()), nullptr);
+    g_file_set_contents((root_dir + "/icons/" + f).c_str(), bytes.data(), bytes.size(), nullptr);
   }
 #endif
-  g_setenv("ICON_DIR", icons.c_str(), TRUE);
   gdk_threads_enter();
   display_ok = gtk_init_check(&argc, &argv);
   if (!display_ok) std::printf("[  NOTE    ] no X display: every GUI test is skipped\n");
