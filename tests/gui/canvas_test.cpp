@@ -1,12 +1,13 @@
-// The canvas: pixel access, zoom and coordinates, the pointer readout, painting with the four
-// brushes and their records, undo and redo, the two modes with the selection and its region,
-// and the alpha view.
+// The canvas: pixel access, zoom and the pointer readout, painting with the four brushes and
+// their records, undo and redo, the two modes with the selection and its region, and the alpha
+// view.
 #include <gdk/gdkkeysyms.h>
 
 #include <algorithm>
 #include <cmath>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -54,13 +55,6 @@ void expect_outline(guint32 colour) {
   EXPECT_GE(int(dashes.size()), (2 * (r - l + b - t) + 4) / 3);
 }
 
-GdkPixbuf* odd_pixbuf(int bits, int channels) {
-  static guchar buf[256];
-  return GDK_PIXBUF(g_object_new(GDK_TYPE_PIXBUF, "colorspace", GDK_COLORSPACE_RGB, "n-channels",
-                                 channels, "has-alpha", channels > 3, "bits-per-sample", bits,
-                                 "width", 2, "height", 2, "rowstride", 32, "pixels", buf, nullptr));
-}
-
 }  // namespace
 
 // Pixbufs: red, green, blue, alpha (dropped without an alpha channel, read as 255); surfaces:
@@ -68,17 +62,13 @@ GdkPixbuf* odd_pixbuf(int bits, int channels) {
 TEST(PixelAccess, ChannelOrdersAlphaAndPixelsOutside) {
   GdkPixbuf* rgb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 3, 2);
   gdkpixbuf_put_pixel(rgb, 2, 1, 10, 20, 30, 40);
-  const guchar* p = gdk_pixbuf_get_pixels(rgb) + gdk_pixbuf_get_rowstride(rgb) + 6;
-  EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{10, 20, 30}));
   EXPECT_EQ(pixbuf_pixel(rgb, 2, 1), 0xff0a141eu);
   GdkPixbuf* rgba = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 4, 4);
   gdk_pixbuf_fill(rgba, 0x11223344);
   gdkpixbuf_put_pixel(rgba, 1, 3, 200, 100, 50, 7);
-  p = gdk_pixbuf_get_pixels(rgba) + 3 * gdk_pixbuf_get_rowstride(rgba) + 4;
-  EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{200, 100, 50, 7}));
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 5, 3);
   cairoimagesurface_put_pixel(s, 4, 2, 255, 1, 2, 3);
-  p = cairo_image_surface_get_data(s) + 2 * cairo_image_surface_get_stride(s) + 16;
+  const guchar* p = cairo_image_surface_get_data(s) + 2 * cairo_image_surface_get_stride(s) + 16;
   EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{3, 2, 1, 255}));  // little-endian
   guchar a = 0, r = 0, g = 0, b = 0;
   cairoimagesurface_get_pixel(s, 4, 2, &a, &r, &g, &b);
@@ -91,7 +81,7 @@ TEST(PixelAccess, ChannelOrdersAlphaAndPixelsOutside) {
     EXPECT_EQ(a + r + g + b, 36) << xy.first << "," << xy.second;
   }
   EXPECT_TRUE(same_pixels(4, 4, pixels_of(rgba), [](int x, int y) {
-    return x == 1 && y == 3 ? 0x07c86432u : 0x44112233u;
+    return x == 1 && y == 3 ? 0x07c86432u : 0x44112233u;  // straight alpha
   }));
   cairo_surface_destroy(s);
   g_object_unref(rgb);
@@ -101,57 +91,37 @@ TEST(PixelAccess, ChannelOrdersAlphaAndPixelsOutside) {
 // Broken preconditions end the program with the condition, tested in this order.
 TEST(PixelAccessDeathTest, BrokenPreconditionsAreFatal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto get = [](int bits, int channels, int x) {
-    guchar r, g, b, a;
-    gdkpixbuf_get_pixel(odd_pixbuf(bits, channels), x, 0, &r, &g, &b, &a);
+  static guchar buf[256];
+  auto odd = [](int bits, int channels) {  // a pixbuf GdkPixbuf would never make
+    return GDK_PIXBUF(g_object_new(GDK_TYPE_PIXBUF, "n-channels", channels, "has-alpha",
+                                   channels > 3, "bits-per-sample", bits, "width", 2, "height", 2,
+                                   "rowstride", 32, "pixels", buf, nullptr));
   };
-  auto put = [](int bits, int channels, int x) {
-    gdkpixbuf_put_pixel(odd_pixbuf(bits, channels), x, 0, 1, 2, 3, 4);
-  };
-  auto surface = [](bool write, cairo_format_t f, int x, int y) {
+  auto surface = [](bool put, cairo_format_t f, int x, int y) {
     guchar a, r, g, b;
     cairo_surface_t* s = cairo_image_surface_create(f, 4, 3);
-    write ? cairoimagesurface_put_pixel(s, x, y, 1, 2, 3, 4)
-          : cairoimagesurface_get_pixel(s, x, y, &a, &r, &g, &b);
+    put ? cairoimagesurface_put_pixel(s, x, y, 1, 2, 3, 4)
+        : cairoimagesurface_get_pixel(s, x, y, &a, &r, &g, &b);
   };
   const char* depth = "gdk_pixbuf_get_bits_per_sample\\(pixbuf\\) == 8";
   const char* channels = "n_channels == 4 \\|\\| n_channels == 3";
   const char* format = "cairoFMT == CAIRO_FORMAT_ARGB32 \\|\\| cairoFMT == CAIRO_FORMAT_RGB24";
-  const char *xs = "x >= 0 && x < width", *ys = "y >= 0 && y < height";
   const std::pair<std::function<void()>, const char*> rows[] = {
-      {[&] { get(16, 3, 0); }, depth},
-      {[&] { put(16, 5, 0); }, depth},
-      {[&] { put(8, 5, -1); }, channels},
-      {[&] { get(8, 5, 0); }, channels},
-      {[&] { surface(true, CAIRO_FORMAT_ARGB32, 4, 0); }, xs},
-      {[&] { surface(true, CAIRO_FORMAT_RGB24, 0, -1); }, ys},
-      {[&] { surface(true, CAIRO_FORMAT_A8, 9, 9); }, xs},
+      {[&] { gdkpixbuf_put_pixel(odd(16, 5), 0, 0, 1, 2, 3, 4); }, depth},
+      {[&] { gdkpixbuf_put_pixel(odd(8, 5), -1, 0, 1, 2, 3, 4); }, channels},
+      {[&] { gdkpixbuf_get_pixel(odd(8, 5), 0, 0, buf, buf, buf, buf); }, channels},
+      {[&] { surface(true, CAIRO_FORMAT_ARGB32, 4, 0); }, "x >= 0 && x < width"},
+      {[&] { surface(true, CAIRO_FORMAT_RGB24, 0, -1); }, "y >= 0 && y < height"},
+      {[&] { surface(true, CAIRO_FORMAT_A8, 9, 9); }, "x >= 0 && x < width"},
       {[&] { surface(true, CAIRO_FORMAT_A8, 0, 0); }, format},
       {[&] { surface(false, CAIRO_FORMAT_A1, -1, 50); }, format}};
   for (const auto& row : rows)
     EXPECT_DEATH(row.first(), std::string("assertion failed: \\(") + row.second + "\\)");
 }
 
-// Window to storable (image) coordinates and back, at several zooms and brush parities.
-TEST_F(EditorTest, CoordinatesFollowZoomAndBrushParity) {
-  const double rows[][8] = {// zoom, brush, window x, y, storable x, y, storable converted back x, y
-                            {200, 10, 7, 9, 3, 4, 6, 8},
-                            {200, 10, -1, 0, 0, 0, 0, 0},  // -0.5 truncates toward zero
-                            {200, 9, 7, 9, 3.5, 4.5, 6, 8},
-                            {12.5, 9, 17, 15, 136.5, 120.5, 17, 15}};
-  for (const auto& r : rows) {
-    zoom(r[0]);
-    brush(r[1]);
-    double x = -9, y = -9, bx = -9, by = -9;
-    get_storable_coords(r[2], r[3], &x, &y);
-    convert_storable_coords(r[4], r[5], &bx, &by);
-    EXPECT_EQ(std::vector<double>({x, y, bx, by}), std::vector<double>(r + 4, r + 8)) << r[2];
-  }
-}
-
-// The view surface has the zoomed size and shows the image and the strokes scaled; a zoom whose
-// surface cairo cannot make is refused. The readout shows the view pixel under the pointer and
-// the window position, zeros outside the view.
+// The view surface has the zoomed size, truncated, and shows the image and the strokes scaled;
+// a zoom whose surface cairo cannot make is refused. The readout shows the view pixel under
+// the pointer and the window position, zeros outside the view.
 TEST_F(EditorTest, ZoomScalesTheViewAndTheReadoutShowsIt) {
   auto size_is = [](int w, int h) {
     int rw = -1, rh = -1;
@@ -164,34 +134,21 @@ TEST_F(EditorTest, ZoomScalesTheViewAndTheReadoutShowsIt) {
   size_is(0, 0);
   open(write_image(dir_, "uniform.png", 101, 51, false, [](int, int) { return kImage; }));
   size_is(12, 6);
-  zoom(400);
-  size_is(404, 204);
+  zoom(300);
+  size_is(303, 153);
   zoom(100);
   press(30, 20);
   release(30, 20);
-  gtk_spin_button_spin(GTK_SPIN_BUTTON(gtk_bin_get_child(GTK_BIN(toolbar_item(toolbar, 9)))),
-                       GTK_SPIN_STEP_FORWARD, 0);
-  settle();
-  size_is(113, 57);  // 112.5 % truncates 113.625 x 57.375
-  const struct {
-    double zoom;
-    int x, y;
-    guint state;
-    const char* text;
-  } rows[] = {{100, 5, 6, 0, "r064 g096 b128 a255 : x 5 y 6"},
-              {100, 101, 3, 0, "r000 g000 b000 a000 : x 101 y 3"},
-              {100, -4, -2, GDK_BUTTON1_MASK, "r000 g000 b000 a000 : x -4 y -2"},
-              {300, 90, 60, 0, "r255 g255 b255 a255 : x 90 y 60"},
-              {300, 297, 147, 0, "r064 g096 b128 a255 : x 297 y 147"},
-              {300, 40, 153, 0, "r000 g000 b000 a000 : x 40 y 153"}};
-  for (const auto& r : rows) {
-    zoom(r.zoom);
-    motion(r.x, r.y, r.state);
-    EXPECT_EQ(readout(), r.text);
+  zoom(300);
+  for (auto [x, y, text] : {std::tuple{90, 60, "r255 g255 b255 a255 : x 90 y 60"},
+                            {297, 147, "r064 g096 b128 a255 : x 297 y 147"},
+                            {40, 153, "r000 g000 b000 a000 : x 40 y 153"},
+                            {-4, -2, "r000 g000 b000 a000 : x -4 y -2"}}) {
+    motion(x, y, 0);
+    EXPECT_EQ(readout(), text);
   }
   click(11);  // "Reset scale to 100%."
   size_is(101, 51);
-  EXPECT_EQ(view_pixel(30, 20), 0xffffffffu);
   open(write_image(dir_, "long.png", 9000, 4, false, [](int, int) { return kImage; }));
   zoom(400);
   EXPECT_EQ(gtk_adjustment_get_value(zoom_adjustment), 100);
@@ -210,8 +167,7 @@ TEST_F(EditorTest, AClickPaintsARoundDotCentredByTheBrushParity) {
   } rows[] = {{100, 10, 20, 20, {15, 24, 15, 24}, 20, 20},
               {100, 1, 30, 12, {30, 30, 12, 12}, 30.5, 12.5},
               {100, 9, 40, 30, {36, 44, 26, 34}, 40.5, 30.5},
-              {200, 9, 27, 29, {9, 17, 10, 18}, 13.5, 14.5},
-              {100, 7, 30, 20, {27, 33, 17, 23}, 30.5, 20.5}};
+              {200, 9, 27, 29, {9, 17, 10, 18}, 13.5, 14.5}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.size);
     open_generated(60, 50);
@@ -235,79 +191,52 @@ TEST_F(EditorTest, AClickPaintsARoundDotCentredByTheBrushParity) {
     redo(nullptr, nullptr);
     EXPECT_EQ(layer_snapshot(), dot);
   }
-  EXPECT_EQ(view_pixel(30, 20), 0xffffffffu);
-  EXPECT_EQ(view_pixel(40, 40), pixbuf_pixel(pixbuf_no_alpha, 40, 40));
+  EXPECT_EQ(view_pixel(27, 29), 0xffffffffu);  // on the view at 200 %
 }
 
-// A stroke lasts until a motion without the button or a left release, wherever; other buttons
-// neither paint nor record; a view-mode press starts none; a Control-click draws a line from
-// the end of the previous stroke (the image origin before any).
-TEST_F(EditorTest, AStrokeLastsWhileTheLeftButtonIsDown) {
+// The four brushes; the eraser clears layer pixels and shows the image again, painted and
+// replayed alike. A stroke lasts until a motion without the button or a left release (other
+// buttons neither paint nor record); a Control-click draws a line from the previous stroke's
+// end (the image origin before any).
+TEST_F(EditorTest, BrushesPaintTheirColoursUntilTheButtonIsUp) {
   open_generated(80, 50);
   press(30, 20, GDK_CONTROL_MASK);
   release(30, 20);
   EXPECT_EQ(points(0), (std::vector<double>{0, 0, 30, 20}));
   EXPECT_EQ(layer_pixel(15, 10) & layer_pixel(1, 1), 0xffffffffu);
-  drag(10, 30, 50, 30);
-  EXPECT_TRUE(same_pixels(
-      41, 10, [](int x, int y) { return layer_pixel(x + 10, y + 25); },
-      [](int, int) { return 0xffffffffu; }));
-  EXPECT_EQ(layer_pixel(30, 35), 0u) << "radius 5 reaches rows 25..34";
-  EXPECT_EQ(points(1).size(), 2u * (2 + 8));  // the press twice, one point per motion
-  motion(50, 45);
-  EXPECT_EQ(layer_pixel(50, 40), 0u) << "the stroke ended";
-  press(60, 10, GDK_CONTROL_MASK);
-  release(-50, -50);  // a left release anywhere ends it
-  motion(70, 40);
-  EXPECT_EQ(points(2), (std::vector<double>{50, 30, 60, 10}));
-  press(10, 45);
-  release(10, 45, 3);
-  motion(30, 45);
-  EXPECT_EQ(layer_pixel(20, 45), 0xffffffffu) << "another button's release does not end it";
-  motion(30, 45, 0);
-  press(70, 10, 0, 3);
-  press(70, 30, 0, 2);
-  set_view_mode(true);
-  press(10, 5);
-  set_view_mode(false);
-  motion(30, 5);
-  EXPECT_EQ(layer_pixel(70, 10) | layer_pixel(70, 30) | layer_pixel(20, 5), 0u);
-  EXPECT_EQ(g_list_length(history), 4u);
-}
-
-// The four brushes; the eraser clears layer pixels and shows the image again, painted and
-// replayed by undo and redo alike.
-TEST_F(EditorTest, BrushesPaintTheirColoursAndTheEraserShowsTheImage) {
-  open_generated(80, 50);
   click(6);  // BG
-  drag(10, 10, 10, 12);
+  drag(10, 40, 12, 40);
   set_colour(0x8080, 0x4040, 0xc0c0);
-  drag(30, 10, 30, 12);
+  drag(30, 40, 32, 40);
+  EXPECT_EQ(record(2)[3], 0x8080 / 65535.0);
   click(5);  // FG
   drag(10, 30, 70, 30);
-  EXPECT_EQ(view_pixel(10, 10), 0xff000000u);
-  EXPECT_EQ(record(1)[3], 0x8080 / 65535.0);
+  motion(75, 45);  // after the stroke: nothing
+  press(60, 10, GDK_CONTROL_MASK);
+  release(-50, -50);  // a left release anywhere ends the stroke
+  motion(70, 40);
+  press(70, 10, 0, 3);
+  EXPECT_EQ(points(4), (std::vector<double>{70, 30, 60, 10}));
+  EXPECT_EQ(g_list_length(history), 5u);
   click(7);  // eraser
-  drag(40, 10, 40, 40);
-  EXPECT_EQ(record(3)[6], 0.0);
+  drag(40, 10, 40, 48);
+  EXPECT_EQ(record(5)[6], 0.0);
   const std::vector<guint32> erased = layer_snapshot();
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 2; ++i) {  // painted, then replayed by undo and redo
     EXPECT_EQ(layer_snapshot(), erased);
-    EXPECT_EQ(layer_pixel(10, 10), 0xff000000u);
-    EXPECT_EQ(layer_pixel(30, 10), 0xff8040c0u);
+    EXPECT_EQ(view_pixel(10, 40), 0xff000000u);
+    EXPECT_EQ(layer_pixel(30, 40), 0xff8040c0u);
     EXPECT_EQ(layer_pixel(20, 30), 0xffffffffu) << "outside the eraser the stroke stays";
-    EXPECT_EQ(layer_pixel(40, 30) | layer_pixel(38, 10), 0u);
+    EXPECT_EQ(layer_pixel(40, 30) | layer_pixel(38, 12) | layer_pixel(75, 42), 0u);
     EXPECT_EQ(view_pixel(40, 30), pixbuf_pixel(pixbuf_no_alpha, 40, 30));
     ctrl(GDK_z);
     EXPECT_EQ(layer_pixel(40, 30) & view_pixel(40, 30), 0xffffffffu);
-    ctrl(GDK_z);
-    ctrl(GDK_y);
     ctrl(GDK_y);
   }
 }
 
 // Undo rebuilds the layer from the strokes before, redo repaints the next, in image coordinates
-// whatever the zoom; a new stroke discards what was undone.
+// whatever the zoom; a new stroke discards what was undone; an undo or redo ends a drag.
 TEST_F(EditorTest, UndoAndRedoStepThroughTheStrokes) {
   open_generated(60, 40);
   zoom(200);
@@ -325,7 +254,6 @@ TEST_F(EditorTest, UndoAndRedoStepThroughTheStrokes) {
     undo(nullptr, nullptr);
     EXPECT_EQ(layer_snapshot(), states[i]) << i;
   }
-  EXPECT_EQ(current, nullptr);
   for (int i : {1, 2, 3, 3}) {
     redo(nullptr, nullptr);
     EXPECT_EQ(layer_snapshot(), states[i]) << i;
@@ -335,60 +263,21 @@ TEST_F(EditorTest, UndoAndRedoStepThroughTheStrokes) {
   undo(nullptr, nullptr);
   EXPECT_EQ(layer_pixel(20, 5), 0xffffffffu) << "the white stroke shows again under the black";
   EXPECT_NE(view_pixel(10, 10), 0xff000000u);
-  drag(2, 15, 8, 15);  // discards the two undone strokes
-  std::vector<guint32> after = layer_snapshot();
+  press(2, 15);  // discards the two undone strokes
+  motion(8, 15);
   EXPECT_EQ(g_list_length(history), 2u);
-  redo(nullptr, nullptr);
-  EXPECT_EQ(layer_snapshot(), after);
-  undo(nullptr, nullptr);
-  undo(nullptr, nullptr);
-  drag(15, 15, 15, 16);  // with everything undone, a list of its own
-  EXPECT_EQ(g_list_length(history), 1u);
-  EXPECT_EQ(layer_pixel(10, 5), 0u);
-}
-
-// An undo or redo in the middle of a drag ends it: the rest paints nothing and appends to no
-// record, whichever is current by then.
-TEST_F(EditorTest, UndoAndRedoDuringADragStopIt) {
-  open_generated(100, 60);
-  drag(10, 50, 12, 50, 1);
-  press(10, 10);
-  motion(20, 10);
-  ctrl(GDK_z);
-  motion(40, 10);
-  EXPECT_EQ(layer_pixel(30, 10) | layer_pixel(15, 10), 0u);
+  ctrl(GDK_y);  // nothing to redo, but the drag ends
+  motion(20, 15);
   EXPECT_EQ(points(1).size(), 6u);
-  motion(40, 10, 0);
-  ctrl(GDK_y);
-  press(10, 30);
-  for (int i = 0; i < 3; ++i) ctrl(GDK_z);  // nothing in force while the button is down
-  ctrl(GDK_y);                              // a redo stops a drag the same way
-  motion(40, 30);
   EXPECT_EQ(layer_pixel(30, 30), 0u);
-  EXPECT_EQ(points(0).size() + points(2).size(), 6u + 4u);
-  EXPECT_EQ(g_list_length(history), 3u);
-}
-
-// Edit mode: the opaque image with the strokes, the blank cursor, the painting tools. View
-// mode: the image with its alpha and no strokes, the default pointer, "ALPHA".
-TEST_F(EditorTest, TheModesShowTheirImageToolsAndCursor) {
-  open(write_image(dir_, "halfclear.png", 60, 40, true,
-                   [](int x, int) { return x < 30 ? 0x00406080u : kImage; }));
-  press(45, 20);
-  release(45, 20);
-  const bool in_view[15] = {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0};
-  for (bool view : {true, false, true, false}) {
-    set_view_mode(view);
-    EXPECT_EQ(in_edit_mode, !view);
-    for (int i = 0; i < 15; ++i)
-      EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(toolbar_item(toolbar, i))),
-                view ? in_view[i] : i != 3)
-          << i;
-    EXPECT_EQ(pixbuf_image, view ? pixbuf_alpha : pixbuf_no_alpha);
-    EXPECT_EQ(gdk_window_get_cursor(drawing_area->window), view ? nullptr : blank_cursor);
-    EXPECT_EQ(view_pixel(10, 10), view ? 0u : kImage);
-    EXPECT_EQ(view_pixel(45, 20), view ? kImage : 0xffffffffu);
-  }
+  undo(nullptr, nullptr);
+  undo(nullptr, nullptr);
+  press(15, 15);  // with everything undone, a list of its own
+  ctrl(GDK_y);
+  motion(15, 16);
+  EXPECT_EQ(g_list_length(history), 1u);
+  EXPECT_EQ(points(0).size(), 4u);
+  EXPECT_EQ(layer_pixel(10, 5), 0u);
 }
 
 // A drag in view mode selects a region, rounded half up to image pixels at any zoom, kept past
@@ -418,9 +307,6 @@ TEST_F(EditorTest, TheSelectionGivesTheRegionAndItsOutline) {
   zoom(100);
   drag(10, 10, -5, -8, 2);
   EXPECT_EQ(region(), (std::vector<int>{-4, -7, 16, 19}));  // (int)(-4.5) truncates
-  drag(50, 30, 70, 45, 2);
-  EXPECT_EQ(region(), (std::vector<int>{50, 30, 21, 16}));
-
   select_region(10, 8, 40, 30, false);
   EXPECT_TRUE(view_pixels(0xff000000u).empty()) << "no outline in edit mode while not in use";
   press(25, 7);
@@ -440,15 +326,29 @@ TEST_F(EditorTest, TheSelectionGivesTheRegionAndItsOutline) {
   EXPECT_EQ(view_pixel(25, 4), 0xffffffffu) << "strokes away from the outline stay";
 }
 
-// "ALPHA" shows the alpha channel as opaque grey levels on the view only, over the outline, at
-// the zoom, until the view is next rebuilt; a redo paints on top of it.
-TEST_F(EditorTest, TheAlphaViewShowsGreyLevelsUntilTheViewIsRebuilt) {
+// Edit mode shows the opaque image with the strokes, the blank cursor and the painting tools;
+// view mode the image with its alpha and no strokes, the default pointer and "ALPHA", which
+// shows the alpha channel as opaque grey on the view only, over the outline, at the zoom,
+// until the view is next rebuilt (a redo paints on top of it).
+TEST_F(EditorTest, TheModesAndTheAlphaView) {
   const guint32 alphas[4] = {0, 128, 255, 64};
   open(write_image(dir_, "bands.png", 40, 20, true,
                    [&](int x, int) { return (alphas[x / 10 % 4] << 24) | 0xc86432u; }));
   click(6);
   press(25, 10);
   release(25, 10);
+  const bool in_view[15] = {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0};
+  for (bool view : {true, false}) {
+    set_view_mode(view);
+    EXPECT_EQ(in_edit_mode, !view);
+    for (int i = 0; i < 15; ++i)
+      EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(toolbar_item(toolbar, i))),
+                view ? in_view[i] : i != 3)
+          << i;
+    EXPECT_EQ(gdk_window_get_cursor(drawing_area->window), view ? nullptr : blank_cursor);
+    EXPECT_EQ(std::vector<guint32>({view_pixel(5, 10), view_pixel(25, 10)}),
+              (std::vector<guint32>{view ? 0u : 0xffc86432u, view ? 0xffc86432u : 0xff000000u}));
+  }
   ctrl(GDK_z);
   set_view_mode(true);
   drag(12, 3, 27, 16);
@@ -461,19 +361,14 @@ TEST_F(EditorTest, TheAlphaViewShowsGreyLevelsUntilTheViewIsRebuilt) {
   EXPECT_EQ(pixbuf_pixel(pixbuf_alpha, 15, 5), 0x80c86432u) << "the image keeps its alpha";
   zoom(300);
   click(3);
-  EXPECT_EQ(view_pixel(45, 30), 0xff808080u);
   ctrl(GDK_y);
   EXPECT_EQ(view_pixel(75, 30), 0xff000000u) << "a redo paints on top";
   EXPECT_EQ(view_pixel(45, 30), 0xff808080u);
-  zoom(100);
-  EXPECT_EQ(view_pixel(25, 5), 0xffc86432u) << "a zoom shows the image again";
-  click(3);
-  ctrl(GDK_z);
-  EXPECT_EQ(view_pixel(5, 5), 0u) << "and so does an undo";
-  click(3);
-  set_view_mode(false);
-  set_view_mode(true);
-  EXPECT_EQ(view_pixel(15, 10) >> 24, 128u) << "and a mode switch";
+  for (int i = 0; i < 3; ++i) {  // a zoom, an undo and a mode switch show the image again
+    click(3);
+    i == 0 ? zoom(100) : i == 1 ? (void)ctrl(GDK_z) : (set_view_mode(false), set_view_mode(true));
+    EXPECT_EQ(view_pixel(5, 5) | view_pixel(25, 5), 0xffc86432u) << i;
+  }
   open_generated(30, 20);  // no alpha channel: all white, at any zoom (inside the blended rim)
   zoom(200);
   click(3);

@@ -1,6 +1,6 @@
 // Files: the Open dialog and its three modes, refused files, the recovery offer; the Save dialog
-// with what it writes, the names it writes and proposes, the overwrite question, safe failures
-// and clean edge colours (in the file and the copy).
+// with what it writes, the names it writes, the overwrite question, safe failures and clean
+// edge colours (in the file and the copy).
 #include <gdk/gdkkeysyms.h>
 #include <glib/gstdio.h>
 #include <sys/resource.h>
@@ -34,10 +34,6 @@ guint32 rgba_at(int x, int y) {  // alpha by column: 255, 0, 1, 254, 128, repeat
 guint32 layer_at(int x, int y) {  // white and black strokes in bands
   return y % 4 == 3 ? 0u : x % 6 < 3 ? 0xffffffffu : 0xff000000u;
 }
-bool empty_layer() {
-  std::vector<guint32> layer = layer_snapshot();
-  return std::count(layer.begin(), layer.end(), 0u) == int(layer.size());
-}
 
 std::set<std::string> files_in(const std::string& dir) {
   std::set<std::string> names;
@@ -46,35 +42,6 @@ std::set<std::string> files_in(const std::string& dir) {
     g_dir_close(d);
   }
   return names;
-}
-
-// Waits until the chooser shows `folder`; returns the folder it shows in the end.
-std::string chooser_folder_when(GtkFileChooser* chooser, const std::string& folder) {
-  std::string now;
-  for (gint64 end = g_get_monotonic_time() + 3 * G_USEC_PER_SEC; g_get_monotonic_time() < end;) {
-    gchar* f = gtk_file_chooser_get_current_folder(chooser);
-    now = f != nullptr ? f : "";
-    g_free(f);
-    if (now == folder) break;
-    settle(10);
-  }
-  return now;
-}
-
-// A step that reads the Save dialog's proposed name (without what its completion appends) and
-// folder (waiting for `folder`), into "name folder", and cancels.
-DialogScript::Step look(std::string* seen, const std::string& folder) {
-  return {"Save File", [=](GtkDialog* d) {
-            GtkWidget* entry = find_widget(GTK_WIDGET(d), [](GtkWidget* w) {
-              return std::string(G_OBJECT_TYPE_NAME(w)) == "GtkFileChooserEntry";
-            });
-            std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
-            gint start = 0, end = 0;
-            if (gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end) && start > 0)
-              text = text.substr(0, start);
-            *seen = text + " " + chooser_folder_when(GTK_FILE_CHOOSER(d), folder);
-            gtk_dialog_response(d, GTK_RESPONSE_CANCEL);
-          }};
 }
 
 GtkWidget* clean_box(GtkDialog* d) {  // "Clean edge colours", or null
@@ -90,18 +57,11 @@ class FilesTest : public EditorTest {
     with_dialogs({choose_file("Open image", path, GTK_RESPONSE_ACCEPT, radio)},
                  [] { on_open_image(nullptr, toolbar); });
   }
-  void save(std::vector<DialogScript::Step> steps) {
+  void save(Steps steps) {
     with_dialogs(std::move(steps), [] { on_save_as(nullptr, main_window); });
   }
   void save_as(const std::string& path, gint response = GTK_RESPONSE_ACCEPT) {
     save({choose_file("Save File", path, response)});
-  }
-  // An image with two strokes in its history and options that are not the defaults.
-  void image_with_strokes(int w, int h) {
-    open(write_image(dir_, "before.png", w, h, false, colour_at));
-    drag(2, 2, 8, 2);
-    drag(3, 6, 3, 9);
-    pass_option_args->softness = 0.25;
   }
   // A newly opened w x h image: sizes, empty history, the whole image selected, defaults.
   void expect_new_image(int w, int h) {
@@ -119,44 +79,11 @@ class FilesTest : public EditorTest {
   }
 };
 
-// Kept first: the Save dialog remembers its names and folder for the life of the program.
-// The first save proposes the image's name in its folder (with "Save image" in edit mode only);
-// a cancelled dialog keeps its folder; later saves propose the last name of their kind.
-TEST_F(FilesTest, TheSaveDialogProposesNamesAndFolders) {
-  open_generated(20, 10);
-  drag(1, 1, 10, 1);
-  const std::string other = fresh_dir("elsewhere"), layers = fresh_dir("layers");
-  std::string seen, first;
-  save({{"Save File", [&](GtkDialog* d) {
-           EXPECT_NE(gtk_dialog_get_widget_for_response(d, kSaveImage), nullptr);
-           first = chooser_folder_when(GTK_FILE_CHOOSER(d), dir_);
-           gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), other.c_str());
-           look(&seen, other).answer(d);
-         }}});
-  EXPECT_EQ(first, dir_);
-  EXPECT_EQ(seen, "generated_strokes " + other);
-  set_view_mode(true);
-  save({{"Save File", [&](GtkDialog* d) {
-           EXPECT_EQ(gtk_dialog_get_widget_for_response(d, kSaveImage), nullptr);
-           look(&seen, other).answer(d);
-         }}});
-  EXPECT_EQ(seen, "generated_matte " + other);
-  save_as(other + "/picture.jpg");
-  set_view_mode(false);
-  save_as(layers + "/strokes.png");
-  save_as(other + "/final.jpg", kSaveImage);  // "Save image" names the image too
-  save({look(&seen, layers)});
-  EXPECT_EQ(seen, "strokes " + layers);
-  set_view_mode(true);
-  save({look(&seen, other)});
-  EXPECT_EQ(seen, "final " + other);
-  EXPECT_EQ(files_in(dir_), std::set<std::string>{"generated.png"});
-}
-
-// Default open (and alpha as input of a file without alpha): a new image with an empty layer
-// and history, the file's colours in both copies and its alpha (or 255) in the one with alpha,
-// shown by the view as the mode wants.
-TEST_F(FilesTest, DefaultOpenStartsAFreshImage) {
+// Default open (and alpha as input of a file without alpha) makes a new image with an empty
+// layer, the file's colours in both copies and its alpha (or 255) in the one with alpha. Alpha
+// as input turns fully opaque pixels into white strokes and transparent ones into black
+// strokes, the rest unknown. Either way the old image's history and options are gone.
+TEST_F(FilesTest, OpeningAnImageStartsAFreshOne) {
   auto blocks = [](int x, int y) { return ((x / 8 + y / 8) % 2) ? 0xffc8c8c8u : 0xff282828u; };
   const struct {
     const char* name;
@@ -165,55 +92,38 @@ TEST_F(FilesTest, DefaultOpenStartsAFreshImage) {
   } rows[] = {{"opaque.png", false, false, nullptr},
               {"rgba.png", true, true, nullptr},
               {"photo.jpg", false, false, nullptr},
-              {"plain.jpg", false, false, kAlpha}};
+              {"plain.jpg", false, false, kAlpha},
+              {"rough.png", true, false, kAlpha}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    image_with_strokes(20, 12);
+    set_view_mode(false);
     open(write_image(dir_, "seed.png", 10, 10, true, rgba_at), OPEN_ALPHA_AS_INPUT);
+    drag(1, 1, 6, 6);
+    pass_option_args->softness = 0.25;
     set_view_mode(r.view);
     const std::string path =
         write_image(dir_, r.name, 32, 24, r.alpha, r.alpha ? Pixels(rgba_at) : Pixels(blocks),
                     g_str_has_suffix(r.name, "jpg") ? "jpeg" : "png");
     open_with_dialog(path, r.radio);
     expect_new_image(32, 24);
-    EXPECT_EQ(initialisinglayer, nullptr);
+    auto strokes = [&](int x, int y) -> guint32 {
+      guint32 a = rgba_at(x, y) >> 24;
+      return !r.alpha || !r.radio ? 0u : a == 255 ? 0xffffffffu : a == 0 ? 0xff000000u : 0u;
+    };
+    EXPECT_EQ(initialisinglayer != nullptr, r.alpha && r.radio);
     GdkPixbuf* file = load_image(path);
     EXPECT_TRUE(same_pixels(32, 24, pixels_of(pixbuf_no_alpha), pixels_of(file), 0xffffffu));
     EXPECT_TRUE(same_pixels(32, 24, pixels_of(pixbuf_alpha), pixels_of(file)));
     EXPECT_TRUE(same_pixels(32, 24, view_pixel, [&](int x, int y) {
       guint32 p = pixbuf_pixel(r.view ? pixbuf_alpha : pixbuf_no_alpha, x, y);
+      p = strokes(x, y) != 0 ? strokes(x, y) : p;
       return p >> 24 == 255 ? p : p >> 24 == 0 ? 0u : view_pixel(x, y);  // else premultiplied
     }));
     g_object_unref(file);
     undo(nullptr, nullptr);
     redo(nullptr, nullptr);
-    EXPECT_TRUE(empty_layer()) << "nothing of the old strokes comes back";
+    EXPECT_TRUE(same_pixels(32, 24, layer_pixel, strokes)) << "nothing of the old strokes";
   }
-}
-
-// Alpha as input: opaque pixels become white strokes, transparent ones black strokes, the rest
-// stays unknown; the image keeps its alpha; undo returns to these strokes, never older ones.
-TEST_F(FilesTest, AlphaAsInputTurnsTheFilesAlphaIntoStrokes) {
-  image_with_strokes(30, 20);
-  open_with_dialog(write_image(dir_, "rough.png", 26, 15, true, rgba_at), kAlpha);
-  expect_new_image(26, 15);
-  auto strokes = [](int x, int y) -> guint32 {
-    guint32 a = rgba_at(x, y) >> 24;
-    return a == 255 ? 0xffffffffu : a == 0 ? 0xff000000u : 0u;
-  };
-  EXPECT_TRUE(same_pixels(26, 15, pixels_of(pixbuf_alpha), rgba_at));
-  EXPECT_TRUE(same_pixels(26, 15, view_pixel, [&](int x, int y) {
-    return strokes(x, y) != 0 ? strokes(x, y) : colour_at(x, y);
-  }));
-  click(6);
-  drag(1, 5, 20, 5);
-  std::vector<guint32> painted = layer_snapshot();
-  undo(nullptr, nullptr);
-  undo(nullptr, nullptr);
-  EXPECT_TRUE(same_pixels(26, 15, layer_pixel, strokes));
-  redo(nullptr, nullptr);
-  redo(nullptr, nullptr);
-  EXPECT_EQ(layer_snapshot(), painted);
 }
 
 // Open as layer keeps the image, its history and options. A file with alpha is painted at the
@@ -233,7 +143,10 @@ TEST_F(FilesTest, OpenAsLayerReplacesTheLayerOverTheSameImage) {
               {24, 18, false}, {40, 30, false}, {12, 11, false}};
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.w << "x" << r.h << (r.alpha ? " RGBA" : " RGB"));
-    image_with_strokes(24, 18);
+    open(write_image(dir_, "image.png", 24, 18, false, colour_at));
+    drag(2, 2, 8, 2);  // two strokes, and options that are not the defaults
+    drag(3, 6, 3, 9);
+    pass_option_args->softness = 0.25;
     GdkPixbuf* image = pixbuf_no_alpha;
     open_with_dialog(
         write_image(dir_, "layer.png", r.w, r.h, r.alpha, r.alpha ? Pixels(layer_at) : copy),
@@ -251,13 +164,10 @@ TEST_F(FilesTest, OpenAsLayerReplacesTheLayerOverTheSameImage) {
     EXPECT_TRUE(same_pixels(24, 18, view_pixel, [&](int x, int y) {
       return want(x, y) != 0 ? want(x, y) : colour_at(x, y);
     }));
-    undo(nullptr, nullptr);  // the base and the first stroke, which covers (0..12, 0..6)
-    EXPECT_EQ(layer_pixel(5, 2), 0xffffffffu);
-    EXPECT_TRUE(same_pixels(24, 18, layer_pixel, [&](int x, int y) {
-      return y <= 7 && x <= 13 ? layer_pixel(x, y) : want(x, y);
-    }));
-    undo(nullptr, nullptr);  // the base alone
-    EXPECT_TRUE(same_pixels(24, 18, layer_pixel, want));
+    undo(nullptr, nullptr);
+    EXPECT_EQ(layer_pixel(5, 2), 0xffffffffu) << "the first stroke, over the base";
+    undo(nullptr, nullptr);
+    EXPECT_TRUE(same_pixels(24, 18, layer_pixel, want)) << "the base alone";
   }
 }
 
@@ -279,8 +189,7 @@ TEST_F(FilesTest, AnUnusableFileIsReportedAndChangesNothing) {
   const struct {
     std::string path, says;
     const char* radio;
-  } rows[] = {{broken, loader_says(broken), nullptr},
-              {dir_ + "/missing.png", loader_says(dir_ + "/missing.png"), kAlpha},
+  } rows[] = {{broken, loader_says(broken), kAlpha},
               {write_image(dir_, "wide.png", 40000, 4, false, colour_at),
                "is 40000x4 pixels; at most 32767 in each direction", kLayer},
               {write_image(dir_, "tall.png", 4, 32768, true, rgba_at),
@@ -334,51 +243,13 @@ TEST_F(FilesTest, ALeftOverRecoveryFileIsOfferedWhenItsImageIsOpened) {
                   answer_reading("Restore strokes", &text, r.answer)},
                  [] { on_open_image(nullptr, toolbar); });
     EXPECT_NE(text.find("Restore these strokes?"), std::string::npos) << text;
-    EXPECT_TRUE(r.restored ? layer_snapshot() == painted : empty_layer()) << r.answer;
+    std::vector<guint32> layer = layer_snapshot(), empty(layer.size(), 0u);
+    EXPECT_EQ(layer, r.restored ? painted : empty) << r.answer;
     EXPECT_EQ(layer_has_unsaved_changes(), r.restored);
     EXPECT_EQ(g_file_test(recovery, G_FILE_TEST_EXISTS), r.left);
     g_free(recovery);
   }
   remove_recovery_files();
-}
-
-// Edit mode writes the stroke layer (which opens again as the same layer) or, with "Save
-// image", the opaque image; view mode the image with its alpha. Saving changes nothing.
-TEST_F(FilesTest, SaveWritesTheLayerTheImageOrTheImageWithAlpha) {
-  open(write_image(dir_, "photo.png", 40, 30, true, rgba_at));
-  drag(4, 4, 30, 4);
-  click(6);
-  drag(4, 20, 30, 20);
-  set_colour(0, 0, 65535);
-  drag(35, 2, 35, 27);
-  click(7);
-  drag(16, 0, 16, 29);
-  const std::vector<guint32> layer = layer_snapshot();
-  const std::string out = fresh_dir("out");
-  save_as(out + "/strokes.png");
-  save_as(out + "/picture", kSaveImage);
-  set_view_mode(true);
-  clean_edges_wanted = false;
-  save_as(out + "/matte.jpg");
-  EXPECT_EQ(files_in(out), (std::set<std::string>{"strokes.png", "picture.png", "matte.png"}));
-  EXPECT_EQ(layer_snapshot(), layer);
-  EXPECT_EQ(in_edit_mode, 0);
-  GdkPixbuf* strokes = load_image(out + "/strokes.png");
-  GdkPixbuf* picture = load_image(out + "/picture.png");
-  GdkPixbuf* matte = load_image(out + "/matte.png");
-  ASSERT_TRUE(strokes != nullptr && picture != nullptr && matte != nullptr);
-  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(picture));
-  EXPECT_TRUE(same_pixels(40, 30, pixels_of(picture), colour_at));
-  EXPECT_TRUE(same_pixels(40, 30, pixels_of(matte), rgba_at));
-  EXPECT_TRUE(same_pixels(40, 30, pixels_of(strokes), [&](int x, int y) {
-    guint32 l = layer[y * 40 + x];  // a clear pixel may have any colour
-    return l >> 24 == 0 ? pixbuf_pixel(strokes, x, y) & 0xffffff : l;
-  }));
-  set_view_mode(false);
-  open(dir_ + "/photo.png");
-  open_with_dialog(out + "/strokes.png", kLayer);
-  EXPECT_EQ(layer_snapshot(), layer);
-  for (GdkPixbuf* p : {strokes, picture, matte}) g_object_unref(p);
 }
 
 // The file written is the chosen name with its extension (of its last component, not a leading
@@ -395,6 +266,11 @@ TEST_F(FilesTest, TheWrittenNameEndsInPngAndReplacingItIsAsked) {
             (std::set<std::string>{"photo.png", "result.png", "result2.png", "archive.tar.png",
                                    ".hidden.png", "my.pictures"}));
   EXPECT_EQ(files_in(out + "/my.pictures"), (std::set<std::string>{"layer.png", "image.png"}));
+  GdkPixbuf* image = load_image(out + "/result.png");  // "Save image": the opaque image
+  ASSERT_NE(image, nullptr);
+  EXPECT_TRUE(same_pixels(10, 10, pixels_of(image), pixels_of(pixbuf_no_alpha)));
+  EXPECT_FALSE(gdk_pixbuf_get_has_alpha(image));
+  g_object_unref(image);
   // photo.jpg writes photo.png: declining returns to the dialog, where another name is chosen.
   const std::string original = file_contents(out + "/photo.png");
   std::string question;
@@ -406,7 +282,10 @@ TEST_F(FilesTest, TheWrittenNameEndsInPngAndReplacingItIsAsked) {
   EXPECT_TRUE(files_in(out).count("other.png"));
   save({choose_file("Save File", out + "/photo.jpg"),
         answer_reading("Replace file", nullptr, GTK_RESPONSE_ACCEPT)});
-  EXPECT_NE(file_contents(out + "/photo.png"), original);
+  const std::vector<guint32> layer = layer_snapshot();  // written as photo.png now
+  open(dir_ + "/generated.png");
+  open(out + "/photo.png", OPEN_AS_LAYER);
+  EXPECT_EQ(layer_snapshot(), layer) << "a saved layer opens as the same layer";
   // An existing file of the chosen name that is not the one written: nothing to ask.
   ASSERT_TRUE(g_file_set_contents((out + "/fresh.jpg").c_str(), "jpeg", -1, nullptr));
   save_as(out + "/fresh.jpg");
@@ -427,7 +306,6 @@ TEST_F(FilesTest, FailedSavesAreReportedAndKeepTheOldFile) {
     gint response;
     const char* written;
   } rows[] = {{false, missing, "strokes.png", GTK_RESPONSE_ACCEPT, "strokes.png"},
-              {false, missing, "image.jpg", kSaveImage, "image.png"},
               {true, missing, "matte", GTK_RESPONSE_ACCEPT, "matte.png"},
               {false, full, "strokes.png", GTK_RESPONSE_ACCEPT, "strokes.png"},
               {false, full, "image.jpg", kSaveImage, "image.png"},
@@ -440,8 +318,7 @@ TEST_F(FilesTest, FailedSavesAreReportedAndKeepTheOldFile) {
     SCOPED_TRACE(r.folder + "/" + r.chosen);
     set_view_mode(r.view);
     const std::string written = r.folder + "/" + r.written;
-    std::vector<DialogScript::Step> steps = {
-        choose_file("Save File", r.folder + "/" + r.chosen, r.response)};
+    Steps steps = {choose_file("Save File", r.folder + "/" + r.chosen, r.response)};
     if (r.folder == full) {
       ASSERT_TRUE(g_file_set_contents(written.c_str(), "the previous file", -1, nullptr));
       steps.push_back(answer_reading("Replace file", nullptr, GTK_RESPONSE_ACCEPT));

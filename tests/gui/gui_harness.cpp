@@ -23,16 +23,11 @@ guint32 surface_pixel(cairo_surface_t* s, int x, int y) {
   return word(a, r, g, b);
 }
 
-void send_button(GdkEventType type, double x, double y, guint state, guint button) {
-  GdkEventButton ev = {};
-  ev.type = type;
-  ev.window = drawing_area->window;
-  ev.send_event = TRUE;
-  ev.x = x;
-  ev.y = y;
-  ev.state = state;
-  ev.button = button;
-  gtk_widget_event(drawing_area, reinterpret_cast<GdkEvent*>(&ev));
+// Button and motion events share their leading fields, x, y and state.
+void send(GdkEventType type, double x, double y, guint state, guint button = 0) {
+  GdkEvent ev = {};
+  ev.button = {type, drawing_area->window, TRUE, 0, x, y, nullptr, state, button, nullptr, 0, 0};
+  gtk_widget_event(drawing_area, &ev);
 }
 
 // Closes the main window without its handlers: nothing is saved, no main loop is quit.
@@ -67,20 +62,13 @@ void settle(int ms) {
 }
 
 void press(double x, double y, guint state, guint button) {
-  send_button(GDK_BUTTON_PRESS, x, y, state, button);
+  send(GDK_BUTTON_PRESS, x, y, state, button);
 }
 void release(double x, double y, guint button) {
-  send_button(GDK_BUTTON_RELEASE, x, y, GDK_BUTTON1_MASK, button);
+  send(GDK_BUTTON_RELEASE, x, y, GDK_BUTTON1_MASK, button);
 }
 void motion(double x, double y, guint state) {
-  GdkEventMotion ev = {};
-  ev.type = GDK_MOTION_NOTIFY;
-  ev.window = drawing_area->window;
-  ev.send_event = TRUE;
-  ev.x = x;
-  ev.y = y;
-  ev.state = state;
-  gtk_widget_event(drawing_area, reinterpret_cast<GdkEvent*>(&ev));
+  send(GDK_MOTION_NOTIFY, x, y, state);
 }
 void drag(double x0, double y0, double x1, double y1, int steps) {
   press(x0, y0);
@@ -156,10 +144,23 @@ GdkPixbuf* load_image(const std::string& path) {
   return p;
 }
 
-DialogScript::DialogScript(std::vector<Step> steps, int timeout_ms) : steps_(std::move(steps)) {
-  deadline_ = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  source_ = g_timeout_add(20, poll, this);
-}
+namespace {
+
+// Answers modal dialogs in order, each step only a visible modal dialog of its title; after
+// the deadline any modal dialog is cancelled and its title kept as a stray.
+struct DialogScript {
+  DialogScript(Steps steps, int timeout_ms)
+      : steps(std::move(steps)),
+        deadline(g_get_monotonic_time() + gint64(timeout_ms) * 1000),
+        source(g_timeout_add(20, poll, this)) {}
+  ~DialogScript() { g_source_remove(source); }
+  static gboolean poll(gpointer data);
+  Steps steps;
+  size_t done = 0;
+  gint64 deadline;
+  guint source;
+  std::vector<std::string> stray;
+};
 
 gboolean DialogScript::poll(gpointer data) {
   DialogScript* self = static_cast<DialogScript*>(data);
@@ -171,21 +172,23 @@ gboolean DialogScript::poll(gpointer data) {
       continue;
     last = GTK_DIALOG(w);
     const gchar* title = gtk_window_get_title(GTK_WINDOW(w));
-    if (self->done_ < self->steps_.size() && title != nullptr &&
-        self->steps_[self->done_].title == title) {
+    if (self->done < self->steps.size() && title != nullptr &&
+        self->steps[self->done].title == title) {
       g_list_free(tops);
-      self->steps_[self->done_++].answer(last);
+      self->steps[self->done++].answer(last);
       return TRUE;
     }
   }
   g_list_free(tops);
-  if (last != nullptr && g_get_monotonic_time() > self->deadline_) {
+  if (last != nullptr && g_get_monotonic_time() > self->deadline) {
     const gchar* title = gtk_window_get_title(GTK_WINDOW(last));
     self->stray.push_back(title != nullptr ? title : "");
     gtk_dialog_response(last, GTK_RESPONSE_CANCEL);
   }
   return TRUE;
 }
+
+}  // namespace
 
 void accept_file_dialog(GtkDialog* d) {
   // A plain ACCEPT is swallowed while the chooser's list has nothing selected; a response the
@@ -196,8 +199,7 @@ void accept_file_dialog(GtkDialog* d) {
       "response-requested");
 }
 
-DialogScript::Step choose_file(const char* title, const std::string& path, gint response,
-                               const char* radio) {
+Step choose_file(const char* title, const std::string& path, gint response, const char* radio) {
   return {title, [path, response, radio](GtkDialog* d) {
             GtkWidget* button = find_widget(GTK_WIDGET(d), [radio](GtkWidget* w) {
               return radio != nullptr && GTK_IS_RADIO_BUTTON(w) &&
@@ -211,7 +213,7 @@ DialogScript::Step choose_file(const char* title, const std::string& path, gint 
           }};
 }
 
-DialogScript::Step answer_reading(const char* title, std::string* text, gint response) {
+Step answer_reading(const char* title, std::string* text, gint response) {
   return {title, [text, response](GtkDialog* d) {
             if (text != nullptr) text->clear();
             find_widget(GTK_WIDGET(d), [text](GtkWidget* w) {
@@ -291,19 +293,15 @@ void EditorTest::open_generated(int w, int h) {
   }));
 }
 
-void EditorTest::with_dialogs(std::vector<DialogScript::Step> steps,
-                              const std::function<void()>& action) {
+void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) {
   const bool none = steps.empty();
   DialogScript script(std::move(steps), none ? 300 : 15000);
   action();
   // Dialogs may come later, from the main loop; with none expected, wait for strays.
-  const gint64 until = g_get_monotonic_time() + (none ? 350 : 15000) * 1000;
-  while ((none || !script.finished()) && g_get_monotonic_time() < until) {
-    gtk_main_iteration_do(FALSE);
-    g_usleep(1000);
-  }
-  settle();
-  EXPECT_TRUE(script.finished()) << "a dialog did not come";
+  while ((none || script.done < script.steps.size()) &&
+         g_get_monotonic_time() < script.deadline + 100000)
+    settle(1);
+  EXPECT_EQ(script.done, script.steps.size()) << "a dialog did not come";
   EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
 }
 
@@ -353,24 +351,15 @@ int main(int argc, char** argv) {
   gchar* tmp = g_dir_make_tmp("quillane-gui-XXXXXX", nullptr);
   root_dir = tmp;
   g_free(tmp);
-  // Recently used files (an existing folder keeps GTK quiet), recovery files, caches.
-  for (const char* dir : {"/icons", "/xdg-data"})
-    g_mkdir_with_parents((root_dir + dir).c_str(), 0700);
-  const std::pair<const char*, const char*> env[] = {{"APPDATA", "/appdata"},
-                                                     {"XDG_CONFIG_HOME", "/xdg"},
-                                                     {"XDG_DATA_HOME", "/xdg-data"},
-                                                     {"XDG_STATE_HOME", "/xdg-state"},
-                                                     {"XDG_CACHE_HOME", "/xdg-cache"},
-                                                     {"ICON_DIR", "/icons"},
-                                                     {"HOME", ""}};
-  for (const auto& e : env) g_setenv(e.first, (root_dir + e.second).c_str(), TRUE);
-#ifdef QUILLANE_TEST_ICON_DIR
-  // The icons the build drew, copied so that the tests read them from their own folder.
-  for (const char* f : {"icon_tz16x24.png", "icon_alpha24x24.png", "iconFG.png", "iconBG.png"}) {
-    std::string bytes = file_contents(std::string(QUILLANE_TEST_ICON_DIR) + "/" + f);
-    g_file_set_contents((root_dir + "/icons/" + f).c_str(), bytes.data(), bytes.size(), nullptr);
-  }
-#endif
+  // Recently used files (an existing folder keeps GTK quiet), recovery files, caches; and the
+  // icons the build drew.
+  g_mkdir_with_parents((root_dir + "/xdg-data").c_str(), 0700);
+  const std::pair<const char*, std::string> env[] = {
+      {"APPDATA", root_dir + "/appdata"},          {"XDG_CONFIG_HOME", root_dir + "/xdg"},
+      {"XDG_DATA_HOME", root_dir + "/xdg-data"},   {"XDG_STATE_HOME", root_dir + "/xdg-state"},
+      {"XDG_CACHE_HOME", root_dir + "/xdg-cache"}, {"HOME", root_dir},
+      {"ICON_DIR", QUILLANE_TEST_ICON_DIR}};
+  for (const auto& e : env) g_setenv(e.first, e.second.c_str(), TRUE);
   gdk_threads_enter();
   display_ok = gtk_init_check(&argc, &argv);
   if (!display_ok) std::printf("[  NOTE    ] no X display: every GUI test is skipped\n");

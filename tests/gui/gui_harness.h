@@ -44,32 +44,17 @@ std::string write_image(const std::string& dir, const std::string& name, int w, 
 std::string file_contents(const std::string& path);  // "" when unreadable
 GdkPixbuf* load_image(const std::string& path);      // null, with a failure, when unreadable
 
-// Answers modal dialogs in order, each step only a visible modal dialog of its title. After
-// the deadline any modal dialog is cancelled and its title kept in stray().
-class DialogScript {
- public:
-  struct Step {
-    std::string title;
-    std::function<void(GtkDialog*)> answer;
-  };
-  explicit DialogScript(std::vector<Step> steps, int timeout_ms = 15000);
-  ~DialogScript() { g_source_remove(source_); }
-  bool finished() const { return done_ == steps_.size(); }
-  std::vector<std::string> stray;
-
- private:
-  static gboolean poll(gpointer self);
-  std::vector<Step> steps_;
-  size_t done_ = 0;
-  guint source_;
-  gint64 deadline_;
+// A modal dialog's expected title and what to do with it.
+struct Step {
+  std::string title;
+  std::function<void(GtkDialog*)> answer;
 };
+using Steps = std::vector<Step>;
 // Picks path in a file dialog (and the radio button `radio`), then answers with response.
-DialogScript::Step choose_file(const char* title, const std::string& path,
-                               gint response = GTK_RESPONSE_ACCEPT, const char* radio = nullptr);
+Step choose_file(const char* title, const std::string& path, gint response = GTK_RESPONSE_ACCEPT,
+                 const char* radio = nullptr);
 // Collects the dialog's label texts into *text (when given), then answers with response.
-DialogScript::Step answer_reading(const char* title, std::string* text,
-                                  gint response = GTK_RESPONSE_OK);
+Step answer_reading(const char* title, std::string* text, gint response = GTK_RESPONSE_OK);
 void accept_file_dialog(GtkDialog* d);  // ACCEPT through the chooser, as GTK requires
 
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred);
@@ -84,8 +69,9 @@ class EditorTest : public ::testing::Test {
   void TearDown() override;
   void open(const std::string& path, int mode = OPEN_DEFAULT);  // fails the test on error
   void open_generated(int w, int h);  // an opaque image whose colour follows the position
-  // Runs action while steps answer its dialogs: every step used, no other dialog seen.
-  void with_dialogs(std::vector<DialogScript::Step> steps, const std::function<void()>& action);
+  // Runs action while steps answer modal dialogs in order (from a timeout inside
+  // gtk_dialog_run()); expects every step used and no other dialog (any is cancelled).
+  void with_dialogs(Steps steps, const std::function<void()>& action);
   void click(int item);  // a toolbar item
   void set_view_mode(bool on);
   void zoom(double percent);
