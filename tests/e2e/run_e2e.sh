@@ -10,11 +10,9 @@
 set -uo pipefail
 quillane=$1 check=$2 samples=$3 artifacts=$4
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  echo "SKIP: no X display for the end-to-end test (run under xvfb-run)"
-  exit 77
+  echo "SKIP: no X display for the end-to-end test (run under xvfb-run)" && exit 77
 fi
-rm -rf "$artifacts"
-mkdir -p "$artifacts"
+rm -rf "$artifacts" && mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'kill $pid 2>/dev/null; rm -rf "$work"' EXIT
 export APPDATA=$work/appdata XDG_CONFIG_HOME=$work/xdg XDG_STATE_HOME=$work/state HOME=$work
@@ -26,10 +24,8 @@ printf '\x0a\0\0\0\x0a\0\0\0\xe8\x03\0\0\xf8\x02\0\0' >"$APPDATA/Tessaly/quillan
 step=0
 shot() { step=$((step + 1)); import -window root "$artifacts/$(printf %02d $step)-$1.png" 2>/dev/null; }
 fail() {
-  echo "FAIL: $*"
-  shot failure
-  echo "--- editor output ---"; cat -v "$work/out.txt" "$work/err.txt"
-  exit 1
+  echo "FAIL: $*" && shot failure
+  echo "--- editor output ---" && cat -v "$work/out.txt" "$work/err.txt" && exit 1
 }
 wait_for() {  # seconds, description, command...
   local seconds=$1 what=$2; shift 2
@@ -49,10 +45,8 @@ in_dialog() {  # title, screenshot name, xdotool commands... (sent with the poin
   win=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1)
   [ -n "$win" ] || fail "no dialog \"$title\""
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + WIDTH / 2)) $((Y + 10))
-  sleep 0.5
-  shot "$name"
-  xdotool "$@"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + 10)) sleep 0.5
+  shot "$name" && xdotool "$@"
 }
 bells() { tr -cd '\a' <"$work/out.txt" | wc -c; }
 rang() { [ "$(bells)" -ge "$1" ]; }
@@ -89,9 +83,7 @@ calculate() {  # screenshot name: Calculate, the options accepted with Enter
 
 # A brush of 14 pixels, typed into its spin button.
 read -r sx sy < <(centre item 13)
-xdotool mousemove "$sx" "$sy" click --repeat 3 1 key ctrl+a type 14
-xdotool key Return
-sleep 0.2
+xdotool mousemove "$sx" "$sy" click --repeat 3 1 key ctrl+a type 14 key Return sleep 0.2
 # White (the brush at start) down the middle, across the chest and round the head; black round
 # the fur, a brush width or two away, and further out.
 paint 335,105 328,170 338,240 350,320 345,420
@@ -109,20 +101,15 @@ save_as "$work/strokes.png"
 
 # The first calculation is cancelled with the button beside the progress bar.
 calculate options
-wait_for 20 "the Cancel button" cancel_shown 1
-sleep 0.5
-shot calculating
+wait_for 20 "the Cancel button" cancel_shown 1 && sleep 0.5 && shot calculating
 [ "$(bells)" -eq 0 ] || fail "the calculation ended before it could be cancelled"
-click_at $(centre cancel)
-shot cancelled
+click_at $(centre cancel) && shot cancelled
 ls "$XDG_STATE_HOME"/quillane/recovery/*.png >/dev/null 2>&1 ||
   fail "no recovery file of the strokes was written before the calculation"
 # The second one runs to the end. The engine rings the bell when a calculation ends, the
 # cancelled one too; delivery follows on the main loop.
 calculate options-again
-wait_for 600 "the calculation" rang 2
-sleep 2
-shot view-mode
+wait_for 600 "the calculation" rang 2 && sleep 2 && shot view-mode
 save_as "$work/result.png"
 cp "$work/strokes.png" "$work/result.png" "$artifacts/" 2>/dev/null
 "$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
@@ -137,9 +124,7 @@ xdotool mousemove $((cx + 300)) $((cy + 200)) key ctrl+q
 in_dialog "Unsaved strokes" question key alt+w
 for _ in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -0 $pid 2>/dev/null && fail "the editor did not quit"
-wait $pid
-rc=$?
-[ $rc -eq 0 ] || fail "the editor exited with status $rc"
+wait $pid || fail "the editor exited with status $?"
 [ -s "$APPDATA/Tessaly/quillane/quillane-1.0" ] || fail "no geometry file written"
 ! ls "$XDG_STATE_HOME"/quillane/recovery/*.png >/dev/null 2>&1 ||
   fail "the recovery file is still there after a normal close"

@@ -15,7 +15,6 @@ int dir_counter = 0;
 guint32 word(guchar a, guchar r, guchar g, guchar b) {
   return (guint32(a) << 24) | (guint32(r) << 16) | (guint32(g) << 8) | b;
 }
-
 guint32 surface_pixel(cairo_surface_t* s, int x, int y) {
   cairo_surface_flush(s);
   guchar a = 0, r = 0, g = 0, b = 0;
@@ -44,13 +43,11 @@ void destroy_main_window() {
 bool gui_available() {
   return display_ok;
 }
-
 std::string fresh_dir(const std::string& name) {
   std::string dir = root_dir + "/" + name + "-" + std::to_string(++dir_counter);
   g_mkdir_with_parents(dir.c_str(), 0700);
   return dir;
 }
-
 void settle(int ms) {
   gint64 until = g_get_monotonic_time() + gint64(ms) * 1000;
   do {
@@ -102,13 +99,9 @@ std::vector<guint32> layer_snapshot() {
                                        guint32 mask) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if ((got(x, y) & mask) != (want(x, y) & mask)) {
-        gchar* text = g_strdup_printf("pixel (%d, %d) is %08x, wanted %08x (mask %08x)", x, y,
-                                      got(x, y), want(x, y), mask);
-        ::testing::AssertionResult failure = ::testing::AssertionFailure() << text;
-        g_free(text);
-        return failure;
-      }
+      if ((got(x, y) & mask) != (want(x, y) & mask))
+        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex
+                                             << got(x, y) << ", wanted " << want(x, y);
   return ::testing::AssertionSuccess();
 }
 
@@ -137,7 +130,6 @@ std::string file_contents(const std::string& path) {
   g_free(data);
   return s;
 }
-
 GdkPixbuf* load_image(const std::string& path) {
   GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
   EXPECT_NE(p, nullptr) << "cannot read " << path;
@@ -188,16 +180,16 @@ gboolean DialogScript::poll(gpointer data) {
   return TRUE;
 }
 
-}  // namespace
-
+// Answers a file dialog with ACCEPT. A plain ACCEPT is swallowed while the chooser's list has
+// nothing selected; a response the chooser itself requests is not.
 void accept_file_dialog(GtkDialog* d) {
-  // A plain ACCEPT is swallowed while the chooser's list has nothing selected; a response the
-  // chooser itself requests is not.
   gtk_dialog_set_default_response(d, GTK_RESPONSE_ACCEPT);
   g_signal_emit_by_name(
       find_widget(GTK_WIDGET(d), [](GtkWidget* w) { return GTK_IS_FILE_CHOOSER_WIDGET(w); }),
       "response-requested");
 }
+
+}  // namespace
 
 Step choose_file(const char* title, const std::string& path, gint response, const char* radio) {
   return {title, [path, response, radio](GtkDialog* d) {
@@ -271,11 +263,10 @@ void EditorTest::SetUp() {
   dir_ = fresh_dir("editor");
   quillane_shared_objects_init();
   rebuild_main_window();
-  created_ = true;
 }
 
 void EditorTest::TearDown() {
-  if (!created_) return;
+  if (!gui_available()) return;
   destroy_main_window();
   quillane_shared_objects_release();
 }
@@ -304,40 +295,29 @@ void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) 
   EXPECT_EQ(script.done, script.steps.size()) << "a dialog did not come";
   EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
 }
-
 void EditorTest::click(int item) {
   g_signal_emit_by_name(toolbar_item(toolbar, item), "clicked");
   settle();
 }
-
 void EditorTest::set_view_mode(bool on) {
   gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), on);
   settle();
 }
-
 void EditorTest::zoom(double percent) {
   gtk_adjustment_set_value(zoom_adjustment, percent);
   settle();
 }
-
-void EditorTest::brush(double size) {
-  gtk_adjustment_set_value(brush_adjustment, size);
-  settle();
-}
-
 void EditorTest::set_colour(guint16 r, guint16 g, guint16 b) {
   GtkWidget* button = gtk_bin_get_child(GTK_BIN(toolbar_item(toolbar, 8)));
   GdkColor c = {0, r, g, b};
   gtk_color_button_set_color(GTK_COLOR_BUTTON(button), &c);
   g_signal_emit_by_name(button, "color-set");
 }
-
 bool EditorTest::ctrl(guint key) {
   bool handled = gtk_accel_groups_activate(G_OBJECT(main_window), key, GDK_CONTROL_MASK);
   settle();
   return handled;
 }
-
 void EditorTest::select_region(int x0, int y0, int x1, int y1, bool use, bool view) {
   set_view_mode(true);
   drag(x0, y0, x1, y1);

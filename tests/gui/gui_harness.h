@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gui/dialog_run.h"
+#include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
@@ -55,7 +56,6 @@ Step choose_file(const char* title, const std::string& path, gint response = GTK
                  const char* radio = nullptr);
 // Collects the dialog's label texts into *text (when given), then answers with response.
 Step answer_reading(const char* title, std::string* text, gint response = GTK_RESPONSE_OK);
-void accept_file_dialog(GtkDialog* d);  // ACCEPT through the chooser, as GTK requires
 
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred);
 std::string status_message(guint context = STATUS_MESSAGE);  // newest message, "" when none
@@ -75,13 +75,11 @@ class EditorTest : public ::testing::Test {
   void click(int item);  // a toolbar item
   void set_view_mode(bool on);
   void zoom(double percent);
-  void brush(double size);
   void set_colour(guint16 r, guint16 g, guint16 b);  // the colour button's brush
   bool ctrl(guint key);                              // an accelerator of the window
   // Drags a selection in view mode, sets the region item to `use`, ends in view mode or not.
   void select_region(int x0, int y0, int x1, int y1, bool use = true, bool view = false);
   std::string dir_;
-  bool created_ = false;
 };
 
 #endif
