@@ -272,7 +272,6 @@ TEST_F(CalcTest, DuringARunStrokesChangeButOpenAndTheRegionAreRefused) {
   }
   EXPECT_TRUE(calculation_running());
   set_view_mode(true);  // modes work meanwhile
-  on_open_image(nullptr, toolbar);
   probe.release();
   ASSERT_TRUE(loop_until([] { return !calculation_running(); }));
   EXPECT_EQ(status_message(), "strokes changed since this calculation");

@@ -156,7 +156,7 @@ TEST_F(EditorTest, TheGeometryIsKeptBetweenRuns) {
     gtk_window_resize(GTK_WINDOW(main_window), r.g[2], r.g[3]);
     ASSERT_EQ(window_geometry(), r.g);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(send_delete_event()) << "the delete handler must let the window close";
+    with_dialogs({}, [] { EXPECT_FALSE(send_delete_event()) << "the window may close"; });
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(file_contents(geometry_path(r.folder)), bytes_of(r.g));
     rebuild_main_window();
@@ -189,7 +189,7 @@ TEST_F(EditorTest, TheGeometryIsKeptBetweenRuns) {
   env.set(blocked.c_str());
   rebuild_main_window();
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(send_delete_event());
+  with_dialogs({}, [] { EXPECT_FALSE(send_delete_event()); });
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "CreateDirectory failed (" + std::to_string(EEXIST) +
                 ")\ncan't write persistence data " + geometry_path(blocked) + "\n");
