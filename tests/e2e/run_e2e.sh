@@ -39,7 +39,7 @@ centre() {  # layout name [index]: the centre of the widget's last reported box
   awk -v n="$1" -v i="${2:-0}" '$2 == n && $3 == i {x = $4 + int($6 / 2); y = $5 + int($7 / 2)}
     END {print x, y}' "$work/out.txt"
 }
-click_at() { xdotool mousemove "$1" "$2" click 1; sleep 0.2; }
+click_at() { read -r x y < <(centre "$@") && xdotool mousemove "$x" "$y" click 1 sleep 0.2; }
 in_dialog() {  # title, screenshot name, xdotool commands... (sent with the pointer on the dialog)
   local title=$1 name=$2 win; shift 2
   win=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1)
@@ -77,7 +77,7 @@ save_as() {  # path: Ctrl+S, the name typed into the Save dialog
   wait_for 20 "$1" test -s "$1"
 }
 calculate() {  # screenshot name: Calculate, the options accepted with Enter
-  click_at $(centre item 4)
+  click_at item 4
   in_dialog "options for calculation" "$1" key Return
 }
 
@@ -90,7 +90,7 @@ paint 335,105 328,170 338,240 350,320 345,420
 paint 215,300 280,280 345,275 410,282 470,305
 paint 215,235 240,175 295,135 365,105 405,130 452,178 478,245
 paint 200,340 225,385 265,410 345,428 425,415 465,390 485,345
-click_at $(centre item 6)
+click_at item 6
 paint 150,434 118,360 122,290 140,215 172,155 215,98 262,58 305,32 345,24 390,32 432,58 470,100 \
   505,155 540,215 556,290 563,360 552,434
 paint 40,40 35,200 45,420
@@ -103,7 +103,7 @@ save_as "$work/strokes.png"
 calculate options
 wait_for 20 "the Cancel button" cancel_shown 1 && sleep 0.5 && shot calculating
 [ "$(bells)" -eq 0 ] || fail "the calculation ended before it could be cancelled"
-click_at $(centre cancel) && shot cancelled
+click_at cancel && shot cancelled
 ls "$XDG_STATE_HOME"/quillane/recovery/*.png >/dev/null 2>&1 ||
   fail "no recovery file of the strokes was written before the calculation"
 # The second one runs to the end. The engine rings the bell when a calculation ends, the
@@ -115,7 +115,7 @@ cp "$work/strokes.png" "$work/result.png" "$artifacts/" 2>/dev/null
 "$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
 
 # Back in edit mode, one more stroke, never saved, and a calculation that quitting ends.
-click_at $(centre item 0)
+click_at item 0
 paint 600,200 600,300
 calculate options-last
 wait_for 20 "the progress bar" cancel_shown 3
