@@ -1,43 +1,31 @@
 #!/usr/bin/env bash
-# End-to-end: drives the real editor as a user would, with xdotool on an X server. Starts it on
-# the sample photograph, paints round white strokes on the subject and black strokes on the
-# background with a larger brush, saves the layer (artifacts/strokes.png is the sample's
-# lemur_strokes.png), calculates and presses Cancel beside the progress bar, calculates again,
-# accepts the options, waits for view mode, saves the result with Ctrl+S and closes the window.
-# Then checks the saved PNG and that the recovery file of the strokes is gone. Screenshots of
-# every step stay in the artifacts folder.
+# End-to-end: drives the real editor as a user would, with xdotool on an X server. On the sample
+# photograph it paints round white strokes on the subject and black ones on the background with
+# a larger brush, saves the layer, calculates and presses Cancel beside the progress bar,
+# calculates again, saves the result with Ctrl+S and checks it; then paints once more, starts a
+# calculation and quits with Ctrl+Q meanwhile: the editor asks about the unsaved strokes and
+# ends cleanly, without its recovery file. Screenshots of every step stay in the artifacts.
 #
-# usage: run_e2e.sh QUILLANE X_CLOSE_WINDOW CHECK_MATTE SAMPLES_DIR ARTIFACTS_DIR
+# usage: run_e2e.sh QUILLANE CHECK_MATTE SAMPLES_DIR ARTIFACTS_DIR
 set -uo pipefail
-quillane=$1 x_close=$2 check=$3 samples=$4 artifacts=$5
-
+quillane=$1 check=$2 samples=$3 artifacts=$4
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  echo "SKIP: no X display for the end-to-end test (run under xvfb-run)"
-  exit 77
+  echo "SKIP: no X display for the end-to-end test (run under xvfb-run)" && exit 77
 fi
-
-rm -rf "$artifacts"
-mkdir -p "$artifacts"
+rm -rf "$artifacts" && mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'kill $pid 2>/dev/null; rm -rf "$work"' EXIT
 export APPDATA=$work/appdata XDG_CONFIG_HOME=$work/xdg XDG_STATE_HOME=$work/state HOME=$work
 unset ICON_DIR
-
-# A window large enough to show the whole 680 x 440 photograph.
+# A window at (10, 10), large enough to show the whole 680 x 440 photograph.
 mkdir -p "$APPDATA/Tessaly/quillane"
-printf '\x0a\x00\x00\x00\x0a\x00\x00\x00\xe8\x03\x00\x00\xf8\x02\x00\x00' \
-  > "$APPDATA/Tessaly/quillane/quillane-1.0"
+printf '\x0a\0\0\0\x0a\0\0\0\xe8\x03\0\0\xf8\x02\0\0' >"$APPDATA/Tessaly/quillane/quillane-1.0"
 
 step=0
-shot() {  # name
-  step=$((step + 1))
-  import -window root "$artifacts/$(printf '%02d' $step)-$1.png" 2>/dev/null
-}
+shot() { step=$((step + 1)); import -window root "$artifacts/$(printf %02d $step)-$1.png" 2>/dev/null; }
 fail() {
-  echo "FAIL: $*"
-  shot failure
-  echo "--- editor output ---"; cat -v "$work/out.txt"; cat "$work/err.txt"
-  exit 1
+  echo "FAIL: $*" && shot failure
+  echo "--- editor output ---" && cat -v "$work/out.txt" "$work/err.txt" && exit 1
 }
 wait_for() {  # seconds, description, command...
   local seconds=$1 what=$2; shift 2
@@ -47,135 +35,97 @@ wait_for() {  # seconds, description, command...
     sleep 0.2
   done
 }
+centre() {  # layout name [index]: the centre of the widget's last reported box
+  awk -v n="$1" -v i="${2:-0}" '$2 == n && $3 == i {x = $4 + int($6 / 2); y = $5 + int($7 / 2)}
+    END {print x, y}' "$work/out.txt"
+}
+click_at() { read -r x y < <(centre "$@") && xdotool mousemove "$x" "$y" click 1 sleep 0.2; }
+in_dialog() {  # title, screenshot name, xdotool commands... (sent with the pointer on the dialog)
+  local title=$1 name=$2 win; shift 2
+  win=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1)
+  [ -n "$win" ] || fail "no dialog \"$title\""
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + 10)) sleep 0.5
+  shot "$name" && xdotool "$@"
+}
+bells() { tr -cd '\a' <"$work/out.txt" | wc -c; }
+rang() { [ "$(bells)" -ge "$1" ]; }
+cancel_shown() { [ "$(grep -o "layout cancel" "$work/out.txt" | wc -l)" -ge "$1" ]; }
 
 QUILLANE_PRINT_LAYOUT=1 "$quillane" "$samples/lemur.png" >"$work/out.txt" 2>"$work/err.txt" &
 pid=$!
 wait_for 30 "the editor's layout" grep -q "^layout done" "$work/out.txt"
 read -r cx cy < <(awk '$2 == "canvas" {print $4, $5}' "$work/out.txt")
-item_centre() { awk -v i="$1" '$2 == "item" && $3 == i {print $4 + int($6 / 2), $5 + int($7 / 2)}' "$work/out.txt"; }
-echo "canvas at $cx,$cy"
 shot started
 
-# Paint a smooth stroke through points in image coordinates (the view is at 100 %): a
-# Catmull-Rom curve through them, followed by the pointer in small steps, as a hand does.
+# A stroke through points in image coordinates (the view is at 100 %), followed by the pointer
+# in steps of about 4 pixels, as a hand does.
 paint() {
-  local moves
-  moves=$(printf '%s\n' "$@" | tr ',' ' ' | awk -v cx="$cx" -v cy="$cy" '
-    { x[NR] = $1; y[NR] = $2 }
-    END {
-      n = NR; x[0] = x[1]; y[0] = y[1]; x[n + 1] = x[n]; y[n + 1] = y[n]
-      printf "mousemove %d %d mousedown 1", cx + x[1], cy + y[1]
-      for (i = 1; i < n; i++) {
-        d = sqrt((x[i + 1] - x[i]) ^ 2 + (y[i + 1] - y[i]) ^ 2); steps = int(d / 4) + 1
-        for (k = 1; k <= steps; k++) {
-          t = k / steps; t2 = t * t; t3 = t2 * t
-          px = 0.5 * (2 * x[i] + (x[i + 1] - x[i - 1]) * t + (2 * x[i - 1] - 5 * x[i] + 4 * x[i + 1] - x[i + 2]) * t2 + (3 * x[i] - x[i - 1] - 3 * x[i + 1] + x[i + 2]) * t3)
-          py = 0.5 * (2 * y[i] + (y[i + 1] - y[i - 1]) * t + (2 * y[i - 1] - 5 * y[i] + 4 * y[i + 1] - y[i + 2]) * t2 + (3 * y[i] - y[i - 1] - 3 * y[i + 1] + y[i + 2]) * t3)
-          printf " mousemove %d %d sleep 0.004", cx + px, cy + py
-        }
-      }
-      printf " mouseup 1\n"
-    }')
-  # shellcheck disable=SC2086
-  xdotool $moves
+  # shellcheck disable=SC2046
+  xdotool $(printf '%s\n' "$@" | tr ',' ' ' | awk -v cx="$cx" -v cy="$cy" '
+    NR == 1 { printf "mousemove %d %d mousedown 1", cx + $1, cy + $2 }
+    NR > 1 { n = int(sqrt(($1 - x) ^ 2 + ($2 - y) ^ 2) / 4) + 1
+      for (k = 1; k <= n; k++) printf " mousemove %d %d sleep 0.004", cx + x + ($1 - x) * k / n, cy + y + ($2 - y) * k / n }
+    { x = $1; y = $2 }
+    END { print " mouseup 1" }')
   sleep 0.1
 }
-
-# A brush of 14 pixels, typed into its spin button.
-read -r sx sy < <(item_centre 13)
-xdotool mousemove "$sx" "$sy" click --repeat 3 1 key ctrl+a type 14
-xdotool key Return
-sleep 0.2
-
-# White (foreground) is the brush at start: down the middle, across the chest, round the head
-# and the shoulders, the flanks and the post the lemur sits on.
-paint 335,105 328,170 338,240 350,320 345,420
-paint 215,300 280,280 345,275 410,282 470,305
-paint 275,140 320,110 365,105 405,130
-paint 215,235 240,175 295,135
-paint 478,245 452,178 405,135
-paint 200,340 225,385 265,410
-paint 485,345 465,390 425,415
-paint 250,432 345,428 440,432
-read -r bx by < <(item_centre 6)
-xdotool mousemove "$bx" "$by" click 1
-sleep 0.2
-# Black (background) round the fur, a brush width or two away from it, and further out.
-paint 150,434 118,360 122,290 140,215 172,155 215,98 262,58 305,32 345,24
-paint 345,24 390,32 432,58 470,100 505,155 540,215 556,290 563,360 552,434
-paint 40,40 35,200 45,420
-paint 640,40 645,200 635,420
-paint 70,14 200,12
-paint 480,12 610,14
-xdotool mousemove $((cx + 5)) $((cy + 5))
-sleep 0.3
-shot painted
-
-# Ctrl+S in edit mode saves the stroke layer.
-save_as() {  # path
-  xdotool mousemove $((cx + 300)) $((cy + 200))
-  xdotool key ctrl+s
-  local win
-  win=$(xdotool search --sync --onlyvisible --name "^Save File$" | head -n 1)
-  [ -n "$win" ] || fail "no Save File dialog"
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + WIDTH / 2)) $((Y + 10))
-  sleep 0.5
-  shot save-dialog
-  xdotool type --delay 15 "$1"
+save_as() {  # path: Ctrl+S, the name typed into the Save dialog
+  xdotool mousemove $((cx + 300)) $((cy + 200)) key ctrl+s
+  in_dialog "Save File" save-dialog type --delay 15 "$1"
   xdotool key Return
   wait_for 20 "$1" test -s "$1"
 }
-save_as "$work/strokes.png"
-shot layer-saved
-
-bells() { tr -cd '\a' <"$work/out.txt" | wc -c; }
-two_bells() { [ "$(bells)" -ge 2 ]; }
-calculate() {  # screenshot name
-  read -r kx ky < <(item_centre 4)
-  xdotool mousemove "$kx" "$ky" click 1
-  local win
-  win=$(xdotool search --sync --onlyvisible --name "^options for calculation$" | head -n 1)
-  [ -n "$win" ] || fail "no options dialog"
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + WIDTH / 2)) $((Y + 30))
-  sleep 0.5
-  shot "$1"
-  xdotool key Return
+calculate() {  # screenshot name: Calculate, the options accepted with Enter
+  click_at item 4
+  in_dialog "options for calculation" "$1" key Return
 }
+
+# A brush of 14 pixels, typed into its spin button.
+read -r sx sy < <(centre item 13)
+xdotool mousemove "$sx" "$sy" click --repeat 3 1 key ctrl+a type 14 key Return sleep 0.2
+# White (the brush at start) down the middle, across the chest and round the head; black round
+# the fur, a brush width or two away, and further out.
+paint 335,105 328,170 338,240 350,320 345,420
+paint 215,300 280,280 345,275 410,282 470,305
+paint 215,235 240,175 295,135 365,105 405,130 452,178 478,245
+paint 200,340 225,385 265,410 345,428 425,415 465,390 485,345
+click_at item 6
+paint 150,434 118,360 122,290 140,215 172,155 215,98 262,58 305,32 345,24 390,32 432,58 470,100 \
+  505,155 540,215 556,290 563,360 552,434
+paint 40,40 35,200 45,420
+paint 640,40 645,200 635,420
+paint 70,14 345,8 610,14
+shot painted
+save_as "$work/strokes.png"
 
 # The first calculation is cancelled with the button beside the progress bar.
 calculate options
-wait_for 20 "the Cancel button" grep -q "^layout cancel" "$work/out.txt"
-sleep 0.5
-shot calculating
+wait_for 20 "the Cancel button" cancel_shown 1 && sleep 0.5 && shot calculating
 [ "$(bells)" -eq 0 ] || fail "the calculation ended before it could be cancelled"
-read -r qx qy < <(awk '$2 == "cancel" {print $4 + int($6 / 2), $5 + int($7 / 2)}' "$work/out.txt" | tail -n 1)
-xdotool mousemove "$qx" "$qy" click 1
-sleep 0.5
-shot cancelled
+click_at cancel && shot cancelled
 ls "$XDG_STATE_HOME"/quillane/recovery/*.png >/dev/null 2>&1 ||
   fail "no recovery file of the strokes was written before the calculation"
-
 # The second one runs to the end. The engine rings the bell when a calculation ends, the
 # cancelled one too; delivery follows on the main loop.
 calculate options-again
-wait_for 600 "the calculation" two_bells
-sleep 2
-shot view-mode
-
+wait_for 600 "the calculation" rang 2 && sleep 2 && shot view-mode
 save_as "$work/result.png"
 cp "$work/strokes.png" "$work/result.png" "$artifacts/" 2>/dev/null
+"$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
 
-"$x_close" Tessaly || fail "could not ask the window to close"
+# Back in edit mode, one more stroke, never saved, and a calculation that quitting ends.
+click_at item 0
+paint 600,200 600,300
+calculate options-last
+wait_for 20 "the progress bar" cancel_shown 3
+[ "$(bells)" -eq 2 ] || fail "the calculation ended before the editor could be closed"
+xdotool mousemove $((cx + 300)) $((cy + 200)) key ctrl+q
+in_dialog "Unsaved strokes" question key alt+w
 for _ in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
 kill -0 $pid 2>/dev/null && fail "the editor did not quit"
-wait $pid
-rc=$?
-[ $rc -eq 0 ] || fail "the editor exited with status $rc"
+wait $pid || fail "the editor exited with status $?"
 [ -s "$APPDATA/Tessaly/quillane/quillane-1.0" ] || fail "no geometry file written"
 ! ls "$XDG_STATE_HOME"/quillane/recovery/*.png >/dev/null 2>&1 ||
   fail "the recovery file is still there after a normal close"
-
-"$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
 echo "PASS: end-to-end editor session"

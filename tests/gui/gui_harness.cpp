@@ -2,9 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-#include "gui/gtk_file_IO.h"
-#include "gui/gtkquillane.h"
 #include "gui/pixel_access.h"
 
 namespace {
@@ -13,21 +12,42 @@ bool display_ok = false;
 std::string root_dir;
 int dir_counter = 0;
 
+guint32 word(guchar a, guchar r, guchar g, guchar b) {
+  return (guint32(a) << 24) | (guint32(r) << 16) | (guint32(g) << 8) | b;
+}
+guint32 surface_pixel(cairo_surface_t* s, int x, int y) {
+  cairo_surface_flush(s);
+  guchar a = 0, r = 0, g = 0, b = 0;
+  cairoimagesurface_get_pixel(s, x, y, &a, &r, &g, &b);
+  return word(a, r, g, b);
+}
+
+// Button and motion events share their leading fields, x, y and state.
+void send(GdkEventType type, double x, double y, guint state, guint button = 0) {
+  GdkEvent ev = {};
+  ev.button = {type, drawing_area->window, TRUE, 0, x, y, nullptr, state, button, nullptr, 0, 0};
+  gtk_widget_event(drawing_area, &ev);
+}
+
+// Closes the main window without its handlers: nothing is saved, no main loop is quit.
+void destroy_main_window() {
+  if (main_window == nullptr) return;
+  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
+  gtk_widget_destroy(main_window);
+  main_window = nullptr;
+  settle();
+}
+
 }  // namespace
 
 bool gui_available() {
   return display_ok;
 }
-const std::string& test_root() {
-  return root_dir;
-}
-
 std::string fresh_dir(const std::string& name) {
   std::string dir = root_dir + "/" + name + "-" + std::to_string(++dir_counter);
   g_mkdir_with_parents(dir.c_str(), 0700);
   return dir;
 }
-
 void settle(int ms) {
   gint64 until = g_get_monotonic_time() + gint64(ms) * 1000;
   do {
@@ -38,54 +58,15 @@ void settle(int ms) {
   } while (g_get_monotonic_time() < until || gtk_events_pending());
 }
 
-namespace {
-
-void send(GdkEvent* event) {
-  gtk_widget_event(drawing_area, event);
-}
-
-}  // namespace
-
 void press(double x, double y, guint state, guint button) {
-  GdkEventButton ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = GDK_BUTTON_PRESS;
-  ev.window = drawing_area->window;
-  ev.send_event = TRUE;
-  ev.time = GDK_CURRENT_TIME;
-  ev.x = x;
-  ev.y = y;
-  ev.state = state;
-  ev.button = button;
-  send(reinterpret_cast<GdkEvent*>(&ev));
+  send(GDK_BUTTON_PRESS, x, y, state, button);
 }
-
 void release(double x, double y, guint button) {
-  GdkEventButton ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = GDK_BUTTON_RELEASE;
-  ev.window = drawing_area->window;
-  ev.send_event = TRUE;
-  ev.x = x;
-  ev.y = y;
-  ev.state = GDK_BUTTON1_MASK;
-  ev.button = button;
-  send(reinterpret_cast<GdkEvent*>(&ev));
+  send(GDK_BUTTON_RELEASE, x, y, GDK_BUTTON1_MASK, button);
 }
-
 void motion(double x, double y, guint state) {
-  GdkEventMotion ev;
-  std::memset(&ev, 0, sizeof ev);
-  ev.type = GDK_MOTION_NOTIFY;
-  ev.window = drawing_area->window;
-  ev.send_event = TRUE;
-  ev.x = x;
-  ev.y = y;
-  ev.state = state;
-  ev.is_hint = FALSE;
-  send(reinterpret_cast<GdkEvent*>(&ev));
+  send(GDK_MOTION_NOTIFY, x, y, state);
 }
-
 void drag(double x0, double y0, double x1, double y1, int steps) {
   press(x0, y0);
   for (int i = 1; i <= steps; ++i) motion(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
@@ -93,28 +74,39 @@ void drag(double x0, double y0, double x1, double y1, int steps) {
 }
 
 guint32 layer_pixel(int x, int y) {
-  cairo_surface_flush(surf_layer);
-  guchar a = 0, r = 0, g = 0, b = 0;
-  cairoimagesurface_get_pixel(surf_layer, x, y, &a, &r, &g, &b);
-  return (guint32(a) << 24) | (guint32(r) << 16) | (guint32(g) << 8) | b;
+  return surface_pixel(surf_layer, x, y);
 }
-
 guint32 view_pixel(int x, int y) {
-  cairo_surface_flush(win_surf);
-  guchar a = 0, r = 0, g = 0, b = 0;
-  cairoimagesurface_get_pixel(win_surf, x, y, &a, &r, &g, &b);
-  return (guint32(a) << 24) | (guint32(r) << 16) | (guint32(g) << 8) | b;
+  return surface_pixel(win_surf, x, y);
 }
-
 guint32 pixbuf_pixel(GdkPixbuf* pixbuf, int x, int y) {
   guchar r = 0, g = 0, b = 0, a = 0;
   gdkpixbuf_get_pixel(pixbuf, x, y, &r, &g, &b, &a);
-  return (guint32(a) << 24) | (guint32(r) << 16) | (guint32(g) << 8) | b;
+  return word(a, r, g, b);
+}
+Pixels pixels_of(GdkPixbuf* pixbuf) {
+  return [pixbuf](int x, int y) { return pixbuf_pixel(pixbuf, x, y); };
+}
+
+std::vector<guint32> layer_snapshot() {
+  int w = cairo_image_surface_get_width(surf_layer), h = cairo_image_surface_get_height(surf_layer);
+  std::vector<guint32> words;
+  for (int i = 0; i < w * h; ++i) words.push_back(layer_pixel(i % w, i / w));
+  return words;
+}
+
+::testing::AssertionResult same_pixels(int w, int h, const Pixels& got, const Pixels& want,
+                                       guint32 mask) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((got(x, y) & mask) != (want(x, y) & mask))
+        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex
+                                             << got(x, y) << ", wanted " << want(x, y);
+  return ::testing::AssertionSuccess();
 }
 
 std::string write_image(const std::string& dir, const std::string& name, int w, int h,
-                        bool with_alpha, const std::function<guint32(int, int)>& fill,
-                        const char* type) {
+                        bool with_alpha, const Pixels& fill, const char* type) {
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, with_alpha, 8, w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -122,56 +114,112 @@ std::string write_image(const std::string& dir, const std::string& name, int w, 
       gdkpixbuf_put_pixel(pixbuf, x, y, (c >> 16) & 255, (c >> 8) & 255, c & 255, c >> 24);
     }
   std::string path = dir + "/" + name;
-  GError* error = nullptr;
-  gboolean ok = std::strcmp(type, "jpeg") == 0
-                    ? gdk_pixbuf_save(pixbuf, path.c_str(), type, &error, "quality", "100", nullptr)
-                    : gdk_pixbuf_save(pixbuf, path.c_str(), type, &error, nullptr);
+  const bool jpeg = std::strcmp(type, "jpeg") == 0;
+  EXPECT_TRUE(gdk_pixbuf_save(pixbuf, path.c_str(), type, nullptr, jpeg ? "quality" : nullptr,
+                              "100", nullptr))
+      << "cannot write " << path;
   g_object_unref(pixbuf);
-  if (!ok) {
-    ADD_FAILURE() << "cannot write " << path << ": " << error->message;
-    g_error_free(error);
-  }
   return path;
 }
 
-DialogAnswer::DialogAnswer(std::function<void(GtkDialog*)> answer, int timeout_ms)
-    : answer_(std::move(answer)) {
-  deadline_ = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  source_ = g_timeout_add(20, poll, this);
+std::string file_contents(const std::string& path) {
+  gchar* data = nullptr;
+  gsize len = 0;
+  if (!g_file_get_contents(path.c_str(), &data, &len, nullptr)) return "";
+  std::string s(data, len);
+  g_free(data);
+  return s;
+}
+GdkPixbuf* load_image(const std::string& path) {
+  GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+  EXPECT_NE(p, nullptr) << "cannot read " << path;
+  return p;
 }
 
-DialogAnswer::~DialogAnswer() {
-  if (source_ != 0) g_source_remove(source_);
-}
+namespace {
 
-gboolean DialogAnswer::poll(gpointer data) {
-  DialogAnswer* self = static_cast<DialogAnswer*>(data);
+// Answers modal dialogs in order, each step only a visible modal dialog of its title; after
+// the deadline any modal dialog is cancelled and its title kept as a stray.
+struct DialogScript {
+  DialogScript(Steps steps, int timeout_ms)
+      : steps(std::move(steps)),
+        deadline(g_get_monotonic_time() + gint64(timeout_ms) * 1000),
+        source(g_timeout_add(20, poll, this)) {}
+  ~DialogScript() { g_source_remove(source); }
+  static gboolean poll(gpointer data);
+  Steps steps;
+  size_t done = 0;
+  gint64 deadline;
+  guint source;
+  std::vector<std::string> stray;
+};
+
+gboolean DialogScript::poll(gpointer data) {
+  DialogScript* self = static_cast<DialogScript*>(data);
+  GtkDialog* last = nullptr;
   GList* tops = gtk_window_list_toplevels();
-  GtkDialog* found = nullptr;
   for (GList* l = tops; l != nullptr; l = l->next) {
     GtkWidget* w = GTK_WIDGET(l->data);
-    if (GTK_IS_DIALOG(w) && GTK_WIDGET_VISIBLE(w) && gtk_window_get_modal(GTK_WINDOW(w)))
-      found = GTK_DIALOG(w);
+    if (!GTK_IS_DIALOG(w) || !GTK_WIDGET_VISIBLE(w) || !gtk_window_get_modal(GTK_WINDOW(w)))
+      continue;
+    last = GTK_DIALOG(w);
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(w));
+    if (self->done < self->steps.size() && title != nullptr &&
+        self->steps[self->done].title == title) {
+      g_list_free(tops);
+      self->steps[self->done++].answer(last);
+      return TRUE;
+    }
   }
   g_list_free(tops);
-  if (found != nullptr) {
-    self->source_ = 0;
-    self->answered_ = true;
-    const gchar* title = gtk_window_get_title(GTK_WINDOW(found));
-    self->title_ = title != nullptr ? title : "";
-    self->answer_(found);
-    return FALSE;
-  }
-  if (g_get_monotonic_time() > self->deadline_) {
-    self->source_ = 0;
-    return FALSE;
+  if (last != nullptr && g_get_monotonic_time() > self->deadline) {
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(last));
+    self->stray.push_back(title != nullptr ? title : "");
+    gtk_dialog_response(last, GTK_RESPONSE_CANCEL);
   }
   return TRUE;
 }
 
+// Answers a file dialog with ACCEPT. A plain ACCEPT is swallowed while the chooser's list has
+// nothing selected; a response the chooser itself requests is not.
+void accept_file_dialog(GtkDialog* d) {
+  gtk_dialog_set_default_response(d, GTK_RESPONSE_ACCEPT);
+  g_signal_emit_by_name(
+      find_widget(GTK_WIDGET(d), [](GtkWidget* w) { return GTK_IS_FILE_CHOOSER_WIDGET(w); }),
+      "response-requested");
+}
+
+}  // namespace
+
+Step choose_file(const char* title, const std::string& path, gint response, const char* radio) {
+  return {title, [path, response, radio](GtkDialog* d) {
+            GtkWidget* button = find_widget(GTK_WIDGET(d), [radio](GtkWidget* w) {
+              return radio != nullptr && GTK_IS_RADIO_BUTTON(w) &&
+                     g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), radio) == 0;
+            });
+            EXPECT_TRUE(radio == nullptr || button != nullptr) << "no radio button " << radio;
+            if (button != nullptr) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(button), TRUE);
+            if (!path.empty()) set_chooser_test_filename(GTK_FILE_CHOOSER(d), path.c_str());
+            if (response == GTK_RESPONSE_ACCEPT) accept_file_dialog(d);
+            if (response != GTK_RESPONSE_ACCEPT) gtk_dialog_response(d, response);
+          }};
+}
+
+Step answer_reading(const char* title, std::string* text, gint response) {
+  return {title, [text, response](GtkDialog* d) {
+            if (text != nullptr) text->clear();
+            find_widget(GTK_WIDGET(d), [text](GtkWidget* w) {
+              if (text != nullptr && GTK_IS_LABEL(w) &&
+                  gtk_widget_get_ancestor(w, GTK_TYPE_BUTTON) == nullptr)
+                *text += gtk_label_get_text(GTK_LABEL(w));
+              return false;
+            });
+            gtk_dialog_response(d, response);
+          }};
+}
+
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred) {
-  if (root == nullptr) return nullptr;
-  if (pred(root)) return root;
+  if (root == nullptr || pred(root)) return root;
   if (!GTK_IS_CONTAINER(root)) return nullptr;
   GList* children = gtk_container_get_children(GTK_CONTAINER(root));
   GtkWidget* found = nullptr;
@@ -181,27 +229,29 @@ GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& p
   return found;
 }
 
+std::string status_message(guint context) {
+  // GTK 2 keeps the message stack in the public field `messages`, in this frozen layout.
+  struct Message {
+    gchar* text;
+    guint context_id, message_id;
+  };
+  for (GSList* l = GTK_STATUSBAR(status_bar)->messages; l != nullptr; l = l->next) {
+    const Message* msg = static_cast<const Message*>(l->data);
+    if (msg->context_id == context) return msg->text;
+  }
+  return "";
+}
+
 gboolean send_delete_event() {
   GdkEvent* ev = gdk_event_new(GDK_DELETE);
   ev->any.window = GDK_WINDOW(g_object_ref(main_window->window));
-  ev->any.send_event = TRUE;
   gboolean kept = gtk_widget_event(main_window, ev);
   gdk_event_free(ev);
   return kept;
 }
 
-void destroy_main_window() {
-  if (main_window == nullptr) return;
-  // Closing the window outside gtk_main(): keep its handler from quitting a loop that
-  // does not run.
-  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
-  gtk_widget_destroy(main_window);
-  main_window = nullptr;
-}
-
 void rebuild_main_window() {
   destroy_main_window();
-  settle();
   gchar* icons = quillane_icon_dir();
   quillane_create_main_window(icons);
   g_free(icons);
@@ -212,17 +262,12 @@ void EditorTest::SetUp() {
   if (!gui_available()) GTEST_SKIP() << "no X display: GUI test skipped (run under xvfb-run)";
   dir_ = fresh_dir("editor");
   quillane_shared_objects_init();
-  gchar* icons = quillane_icon_dir();
-  quillane_create_main_window(icons);
-  g_free(icons);
-  created_ = true;
-  settle(50);
+  rebuild_main_window();
 }
 
 void EditorTest::TearDown() {
-  if (!created_) return;
+  if (!gui_available()) return;
   destroy_main_window();
-  settle();
   quillane_shared_objects_release();
 }
 
@@ -234,10 +279,50 @@ void EditorTest::open(const std::string& path, int mode) {
 }
 
 void EditorTest::open_generated(int w, int h) {
-  std::string path = write_image(dir_, "generated.png", w, h, false, [](int x, int y) {
+  open(write_image(dir_, "generated.png", w, h, false, [](int x, int y) {
     return 0xff000000u | (guint32(x * 7 % 256) << 16) | (guint32(y * 5 % 256) << 8) | 90u;
-  });
-  open(path);
+  }));
+}
+
+void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) {
+  const bool none = steps.empty();
+  DialogScript script(std::move(steps), none ? 300 : 15000);
+  action();
+  // Dialogs may come later, from the main loop; with none expected, wait for strays.
+  while ((none || script.done < script.steps.size()) &&
+         g_get_monotonic_time() < script.deadline + 100000)
+    settle(1);
+  EXPECT_EQ(script.done, script.steps.size()) << "a dialog did not come";
+  EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
+}
+void EditorTest::click(int item) {
+  g_signal_emit_by_name(toolbar_item(toolbar, item), "clicked");
+  settle();
+}
+void EditorTest::set_view_mode(bool on) {
+  gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), on);
+  settle();
+}
+void EditorTest::zoom(double percent) {
+  gtk_adjustment_set_value(zoom_adjustment, percent);
+  settle();
+}
+void EditorTest::set_colour(guint16 r, guint16 g, guint16 b) {
+  GtkWidget* button = gtk_bin_get_child(GTK_BIN(toolbar_item(toolbar, 8)));
+  GdkColor c = {0, r, g, b};
+  gtk_color_button_set_color(GTK_COLOR_BUTTON(button), &c);
+  g_signal_emit_by_name(button, "color-set");
+}
+bool EditorTest::ctrl(guint key) {
+  bool handled = gtk_accel_groups_activate(G_OBJECT(main_window), key, GDK_CONTROL_MASK);
+  settle();
+  return handled;
+}
+void EditorTest::select_region(int x0, int y0, int x1, int y1, bool use, bool view) {
+  set_view_mode(true);
+  drag(x0, y0, x1, y1);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), use);
+  set_view_mode(view);
 }
 
 // Sets up the private environment before GTK reads it.
@@ -246,31 +331,15 @@ int main(int argc, char** argv) {
   gchar* tmp = g_dir_make_tmp("quillane-gui-XXXXXX", nullptr);
   root_dir = tmp;
   g_free(tmp);
-  std::string appdata = root_dir + "/appdata", xdg = root_dir + "/xdg", icons = root_dir + "/icons";
-  g_mkdir_with_parents(icons.c_str(), 0700);
-  g_setenv("APPDATA", appdata.c_str(), TRUE);
-  g_setenv("XDG_CONFIG_HOME", xdg.c_str(), TRUE);
-  g_setenv("HOME", root_dir.c_str(), TRUE);
-  // The file dialogs record recently used files there; an existing folder keeps GTK quiet.
-  std::string data = root_dir + "/xdg-data";
-  g_mkdir_with_parents(data.c_str(), 0700);
-  g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
-  // Recovery files of the strokes, and anything cached.
-  g_setenv("XDG_STATE_HOME", (root_dir + "/xdg-state").c_str(), TRUE);
-  g_setenv("XDG_CACHE_HOME", (root_dir + "/xdg-cache").c_str(), TRUE);
-#ifdef QUILLANE_TEST_ICON_DIR
-  // The icons the build drew, copied so that the tests read them from their own folder.
-  for (const char* f : {"icon_tz16x24.png", "icon_alpha24x24.png", "iconFG.png", "iconBG.png"}) {
-    gchar* contents = nullptr;
-    gsize len = 0;
-    std::string from = std::string(QUILLANE_TEST_ICON_DIR) + "/" + f;
-    if (g_file_get_contents(from.c_str(), &contents, &len, nullptr)) {
-      g_file_set_contents((icons + "/" + f).c_str(), contents, len, nullptr);
-      g_free(contents);
-    }
-  }
-#endif
-  g_setenv("ICON_DIR", icons.c_str(), TRUE);
+  // Recently used files (an existing folder keeps GTK quiet), recovery files, caches; and the
+  // icons the build drew.
+  g_mkdir_with_parents((root_dir + "/xdg-data").c_str(), 0700);
+  const std::pair<const char*, std::string> env[] = {
+      {"APPDATA", root_dir + "/appdata"},          {"XDG_CONFIG_HOME", root_dir + "/xdg"},
+      {"XDG_DATA_HOME", root_dir + "/xdg-data"},   {"XDG_STATE_HOME", root_dir + "/xdg-state"},
+      {"XDG_CACHE_HOME", root_dir + "/xdg-cache"}, {"HOME", root_dir},
+      {"ICON_DIR", QUILLANE_TEST_ICON_DIR}};
+  for (const auto& e : env) g_setenv(e.first, e.second.c_str(), TRUE);
   gdk_threads_enter();
   display_ok = gtk_init_check(&argc, &argv);
   if (!display_ok) std::printf("[  NOTE    ] no X display: every GUI test is skipped\n");

@@ -1,9 +1,7 @@
 // Test harness for the editor: a fresh main window per test, synthetic input through the real
-// signal handlers, pixel reads, and answers to modal dialogs from a timeout callback.
-//
-// The harness points APPDATA, the XDG folders and ICON_DIR at a private temporary folder
-// before GTK starts, so no test touches the user's files. Without an X server every test is
-// skipped with a visible message.
+// handlers, pixel comparisons, and answers to modal dialogs from a timeout inside
+// gtk_dialog_run(). main() points APPDATA, HOME, the XDG folders and ICON_DIR at a private
+// temporary folder before GTK starts; without an X server every test is skipped visibly.
 #ifndef QUILLANE_TESTS_GUI_HARNESS_H
 #define QUILLANE_TESTS_GUI_HARNESS_H
 
@@ -12,84 +10,76 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
-// True when gtk_init_check() found a display.
+#include "gui/dialog_run.h"
+#include "gui/gtk_calc.h"
+#include "gui/gtk_file_IO.h"
+#include "gui/gtkquillane.h"
+#include "gui/history.h"
+#include "gui/view.h"
+
 bool gui_available();
+std::string fresh_dir(const std::string& name);  // a new empty folder of this run
+void settle(int ms = 0);  // runs the main loop until idle and at least ms have passed
 
-// The private folder of this test run (APPDATA and the XDG folders live below it).
-const std::string& test_root();
-
-// A new empty folder below test_root().
-std::string fresh_dir(const std::string& name);
-
-// Processes pending GTK events, repeatedly, until nothing is left (and at least ms have passed).
-void settle(int ms = 0);
-
-// Synthetic pointer events on the canvas, delivered through gtk_widget_event().
+// Pointer events on the canvas in window coordinates; a drag ends with a motion without button.
 void press(double x, double y, guint state = 0, guint button = 1);
 void motion(double x, double y, guint state = GDK_BUTTON1_MASK);
 void release(double x, double y, guint button = 1);
-// A press, motions along the straight line in `steps` steps, and a motion without button.
 void drag(double x0, double y0, double x1, double y1, int steps = 8);
 
-// Layer pixel (image coordinates) as (a, r, g, b) packed 0xAARRGGBB.
+// Pixels as 0xAARRGGBB; same_pixels() names the first (masked) difference over w x h.
+using Pixels = std::function<guint32(int, int)>;
 guint32 layer_pixel(int x, int y);
-// View-surface pixel (window coordinates) as 0xAARRGGBB.
 guint32 view_pixel(int x, int y);
-// Pixbuf pixel as 0xAARRGGBB (alpha 255 without an alpha channel).
 guint32 pixbuf_pixel(GdkPixbuf* pixbuf, int x, int y);
+Pixels pixels_of(GdkPixbuf* pixbuf);
+std::vector<guint32> layer_snapshot();
+::testing::AssertionResult same_pixels(int w, int h, const Pixels& got, const Pixels& want,
+                                       guint32 mask = 0xffffffffu);
 
-// Writes a w x h PNG (with alpha when `with_alpha`) whose pixel (x, y) is fill(x, y) as
-// 0xAARRGGBB; returns its path below dir. `type` "png" or "jpeg".
+// Writes a w x h PNG or JPEG ("jpeg") of fill below dir and returns its path.
 std::string write_image(const std::string& dir, const std::string& name, int w, int h,
-                        bool with_alpha, const std::function<guint32(int, int)>& fill,
-                        const char* type = "png");
+                        bool with_alpha, const Pixels& fill, const char* type = "png");
+std::string file_contents(const std::string& path);  // "" when unreadable
+GdkPixbuf* load_image(const std::string& path);      // null, with a failure, when unreadable
 
-// Arranges for `answer` to run on the next modal dialog that appears (polled every 20 ms from
-// a timeout, so it runs inside gtk_dialog_run()). Gives up after timeout_ms; answered()
-// tells whether it ran.
-class DialogAnswer {
- public:
-  explicit DialogAnswer(std::function<void(GtkDialog*)> answer, int timeout_ms = 5000);
-  ~DialogAnswer();
-  bool answered() const { return answered_; }
-  std::string title() const { return title_; }
-
- private:
-  static gboolean poll(gpointer self);
-  std::function<void(GtkDialog*)> answer_;
-  guint source_ = 0;
-  gint64 deadline_ = 0;
-  bool answered_ = false;
-  std::string title_;
+// A modal dialog's expected title and what to do with it.
+struct Step {
+  std::string title;
+  std::function<void(GtkDialog*)> answer;
 };
+using Steps = std::vector<Step>;
+// Picks path in a file dialog (and the radio button `radio`), then answers with response.
+Step choose_file(const char* title, const std::string& path, gint response = GTK_RESPONSE_ACCEPT,
+                 const char* radio = nullptr);
+// Collects the dialog's label texts into *text (when given), then answers with response.
+Step answer_reading(const char* title, std::string* text, gint response = GTK_RESPONSE_OK);
 
-// Finds a descendant widget of `root` for which pred returns true (depth first), or null.
 GtkWidget* find_widget(GtkWidget* root, const std::function<bool(GtkWidget*)>& pred);
+std::string status_message(guint context = STATUS_MESSAGE);  // newest message, "" when none
+gboolean send_delete_event();  // the window manager's close; true when the window stays
+void rebuild_main_window();    // from the current environment, on the same shared objects
 
-// What the window manager sends when the user closes the main window; returns whether a
-// handler kept the window (the window itself is not destroyed either way).
-gboolean send_delete_event();
-
-// Destroys the main window as the program's end would, but without the delete handler
-// (nothing is saved) and without quitting a main loop. main_window becomes null.
-void destroy_main_window();
-
-// Destroys the main window (if any) and builds it again from the current environment
-// (ICON_DIR, APPDATA, ...) on the same shared objects, then settles.
-void rebuild_main_window();
-
-// Fixture: a fresh editor (shared objects + main window) per test; skipped without display.
+// A fresh editor (shared objects and main window) per test; skipped without a display.
 class EditorTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override;
   void TearDown() override;
-  // Opens path as Default open (or another mode) and settles; fails the test on error.
-  void open(const std::string& path, int mode = 0);
-  // A w x h opaque test image whose colour depends on position, opened as Default open.
-  void open_generated(int w, int h);
+  void open(const std::string& path, int mode = OPEN_DEFAULT);  // fails the test on error
+  void open_generated(int w, int h);  // an opaque image whose colour follows the position
+  // Runs action while steps answer modal dialogs in order (from a timeout inside
+  // gtk_dialog_run()); expects every step used and no other dialog (any is cancelled).
+  void with_dialogs(Steps steps, const std::function<void()>& action);
+  void click(int item);  // a toolbar item
+  void set_view_mode(bool on);
+  void zoom(double percent);
+  void set_colour(guint16 r, guint16 g, guint16 b);  // the colour button's brush
+  bool ctrl(guint key);                              // an accelerator of the window
+  // Drags a selection in view mode, sets the region item to `use`, ends in view mode or not.
+  void select_region(int x0, int y0, int x1, int y1, bool use = true, bool view = false);
   std::string dir_;
-  bool created_ = false;
 };
 
 #endif
