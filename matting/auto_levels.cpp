@@ -27,30 +27,51 @@ struct Level {
   bool owned = false;
 };
 
-// The strokes of a coarser level (out: its mask and value, new arrays of its image's size):
-// a coarse pixel is constrained where any of the 3 x 3 fine pixels around its lattice pixel
-// is, provided they all want the same target, which it then takes. Halving by filter weight,
-// as the coarse-to-fine driver does, loses strokes thinner than the halving's footprint; a
-// user's few thin strokes then vanish after a level or two.
+// The strokes of a coarser level (out: its mask and value, new arrays of its image's size).
+// A coarse pixel takes the stroke of its lattice pixel, so wide strokes keep their extent;
+// a fine stroke pixel that no coarse pixel around it (3 x 3 footprint) took this way is carried
+// to the nearest coarse pixel, unless pixels carried there disagree on the target. Halving by
+// filter weight, as the coarse-to-fine driver does, loses strokes thinner than its footprint,
+// and a user's few thin strokes vanish after a level or two; taking any stroke in the footprint
+// keeps them but widens every stroke by a coarse pixel per level, into the soft edges.
 void halve_strokes(const Level& fine, Level* coarse) {
   const int w = coarse->image.width, h = coarse->image.height;
   coarse->mask = get_init_arr_t<double>(w, h);
   coarse->value = get_init_arr_t<double>(w, h);
   for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) {
-      const int fy = kFilts + 2 * r, fx = kFilts + 2 * c;
-      int count = 0;
-      double low = 1.0, high = 0.0;
-      for (int y = fy - 1; y <= fy + 1; ++y)
-        for (int x = fx - 1; x <= fx + 1; ++x)
-          if (fine.mask[y][x] == 1.0) {
-            ++count;
-            low = std::min(low, fine.value[y][x]);
-            high = std::max(high, fine.value[y][x]);
-          }
-      if (count > 0 && high - low < 1.0 / 255) {
+    for (int c = 0; c < w; ++c)
+      if (fine.mask[kFilts + 2 * r][kFilts + 2 * c] == 1.0) {
         coarse->mask[r][c] = 1.0;
-        coarse->value[r][c] = low;
+        coarse->value[r][c] = fine.value[kFilts + 2 * r][kFilts + 2 * c];
+      }
+  // Targets carried to a coarse pixel: 0 none, 1 background, 2 other (its value in carried),
+  // 3 disagreeing.
+  std::vector<uint8_t> kind(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  std::vector<double> carried(kind.size(), 0.0);
+  for (int y = kFilts - 1; y <= kFilts + 2 * (h - 1) + 1; ++y)
+    for (int x = kFilts - 1; x <= kFilts + 2 * (w - 1) + 1; ++x) {
+      if (fine.mask[y][x] != 1.0) continue;
+      const int r0 = std::max(0, (y - kFilts) >> 1), r1 = std::min(h - 1, (y - kFilts + 1) >> 1);
+      const int c0 = std::max(0, (x - kFilts) >> 1), c1 = std::min(w - 1, (x - kFilts + 1) >> 1);
+      if (coarse->mask[r0][c0] == 1.0 || coarse->mask[r0][c1] == 1.0 ||
+          coarse->mask[r1][c0] == 1.0 || coarse->mask[r1][c1] == 1.0)
+        continue;
+      const size_t i = static_cast<size_t>(r0) * w + c0;
+      const double v = fine.value[y][x];
+      const uint8_t k = v == 0.0 ? 1 : 2;
+      if (kind[i] == 0) {
+        kind[i] = k;
+        carried[i] = v;
+      } else if (kind[i] != k || std::fabs(carried[i] - v) >= 1.0 / 255) {
+        kind[i] = 3;
+      }
+    }
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const size_t i = static_cast<size_t>(r) * w + c;
+      if (kind[i] == 1 || kind[i] == 2) {
+        coarse->mask[r][c] = 1.0;
+        coarse->value[r][c] = carried[i];
       }
     }
 }

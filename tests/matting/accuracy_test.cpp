@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,10 @@ struct Case {
   const char* method;   // "direct", "auto" or "iterative"
   double above, below;  // how far above and below the reference the SAD may be (fraction)
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name << " " << c.method;
+}
 
 class Accuracy : public testing::TestWithParam<Case> {};
 
@@ -79,6 +85,7 @@ TEST_P(Accuracy, SadNearTheExactSolution) {
   free_img_t(mask);
   free_img_t(value);
   free_TIFF(&calc_image);
+  std::printf("SAD %.3f, exact %.2f\n", sad, c.reference_sad);
   EXPECT_LE(sad, (1 + c.above) * c.reference_sad);
   EXPECT_GE(sad, (1 - c.below) * c.reference_sad);
 }

@@ -7,6 +7,7 @@
 
 #include "engine_fixtures.h"
 #include "matting/auto_levels.h"
+#include "matting/calc_control.h"
 #include "matting/calc_input.h"
 #include "matting/get_laplacian.h"
 #include "matting/imgutil.h"
@@ -272,6 +273,15 @@ TEST(IterativeSolve, TiledSolverAndAutomaticLevelsNearTheDenseSolution) {
   double sad = 0;
   for (int i = 0; i < 96 * 80; ++i) sad += std::fabs(automatic[i / 96][i % 96] - want[i]);
   EXPECT_LT(sad / (96 * 80), 0.01);  // the soft disc covers about 1300 pixels
+  // Strokes one pixel wide, off the halving's lattice, still constrain every level.
+  Scene thin(96, 80, 0, 7);
+  for (int y = 10; y < 70; ++y) thin.mask[y][11] = thin.mask[y][85] = thin.value[y][85] = 1;
+  CalcControl control;
+  {
+    CalcControlBinding bind(&control);
+    free_img_t(solve_auto_levels(&thin.image, thin.mask.a, thin.value.a, opts, &status, p));
+  }
+  EXPECT_EQ(control.progress().levels, 3);
   opts.solver = CALC_SOLVER_ITERATIVE;
   OwnedArray iterative(
       solve_one_level_iterative(&big.image, big.mask.a, big.value.a, opts, &status));
