@@ -36,11 +36,16 @@ struct StageProbe : MatteStageObserver {
   GMutex mutex;
   GCond cond;
   int hold_at = -1, fail_at = -1, holders = 0, let_go = 0;
+  bool before = false;  // hold before the stage instead of after it
   std::atomic<int> holding{0};
   void stage_begin(MatteStage stage) override {
     if (stage == fail_at) throw std::bad_alloc();
+    if (before) hold(stage);
   }
   void stage_end(MatteStage stage) override {
+    if (!before) hold(stage);
+  }
+  void hold(MatteStage stage) {
     g_mutex_lock(&mutex);
     if (stage == hold_at) {
       const int ticket = ++holders;
@@ -86,6 +91,7 @@ class CalcTest : public EditorTest {
     EditorTest::SetUp();
     probe.hold_at = probe.fail_at = -1;
     probe.holders = probe.let_go = 0;
+    probe.before = false;
     calc_worker_observer = &probe;
     if (!IsSkipped()) open(write_image(dir_, "halves.png", W, H, false, halves));
     if (!IsSkipped()) gtk_adjustment_set_value(brush_adjustment, 3);
@@ -113,8 +119,9 @@ class CalcTest : public EditorTest {
   }
   // Presses Calculate, accepts the options, and waits until the worker waits at the end of
   // stage (no other worker may be waiting).
-  void start_held(MatteStage stage) {
+  void start_held(MatteStage stage, bool before = false) {
     probe.hold_at = stage;
+    probe.before = before;
     probe.holders = probe.let_go = 0;
     with_dialogs({options()}, [this] { click(4); });
     ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
@@ -285,15 +292,16 @@ TEST_F(CalcTest, DuringARunStrokesChangeButOpenAndTheRegionAreRefused) {
 
 // Cancel (the button beside the bar, or Escape) makes the window usable at once: no bar, a word
 // in the status bar, painting works; the worker's late end changes and says nothing; the next
-// calculation works.
+// calculation works. Held before the factorisation, the worker goes through the whole of it
+// after the cancel, as a worker inside one does, and its result is thrown away.
 TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
   both_strokes();
   const std::vector<guint32> layer = layer_snapshot();
   for (bool escape : {false, true}) {
-    start_held(MATTE_STAGE_LAPLACIAN);
+    start_held(escape ? MATTE_STAGE_NUMERIC : MATTE_STAGE_LAPLACIAN, escape);
     settle(250);  // the bar shows what the worker reported last
     std::string bar = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(pass_calc_args->progress_bar));
-    EXPECT_EQ(bar.rfind("building the Laplacian", 0), 0u) << bar;
+    EXPECT_EQ(bar.rfind(escape ? "analysing" : "building the Laplacian", 0), 0u) << bar;
     if (!escape) gtk_button_clicked(GTK_BUTTON(pass_calc_args->cancel_button));
     GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
     ev->key.window = GDK_WINDOW(g_object_ref(main_window->window));
@@ -315,6 +323,35 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
   }
   probe.hold_at = -1;
   calculate();
+  EXPECT_GE(matte(30, 12), 250u);
+}
+
+// A calculation that needs more memory than the computer has asks first ("Large calculation"):
+// Cancel starts nothing; the default button, automatic levels with its time, ticks them and
+// calculates.
+TEST_F(CalcTest, LargeCalculationsAskFirstAndOfferAutomaticLevels) {
+  both_strokes();
+  calc_memory_budget = 1;
+  std::string text;
+  with_dialogs({options(), answer_reading("Large calculation", &text, GTK_RESPONSE_CANCEL)},
+               [this] { click(4); });
+  expect_nothing_started();
+  EXPECT_NE(text.find("Automatic levels"), std::string::npos) << text;
+  with_dialogs({options(),
+                {"Large calculation",
+                 [](GtkDialog* d) {
+                   GtkWidget* b = find_widget(GTK_WIDGET(d), [](GtkWidget* w) {
+                     const char* l = GTK_IS_BUTTON(w) ? gtk_button_get_label(GTK_BUTTON(w)) : "";
+                     return g_str_has_prefix(l, "Calculate with automatic levels\n (about ");
+                   });
+                   ASSERT_NE(b, nullptr);
+                   EXPECT_TRUE(gtk_widget_has_default(b));
+                   gtk_button_clicked(GTK_BUTTON(b));
+                 }}},
+               [this] { click(4); });
+  calc_memory_budget = 0;
+  EXPECT_TRUE(loop_until([] { return !calculation_running(); }));
+  EXPECT_EQ(pass_option_args->auto_levels, 1);
   EXPECT_GE(matte(30, 12), 250u);
 }
 
