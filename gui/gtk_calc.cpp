@@ -33,10 +33,11 @@ double calc_memory_budget = 0;
 
 namespace {
 
-int workers_alive = 0;      // started and not yet joined
-gint64 last_refusal = 0;    // monotonic time of the last status message that must stay a while
-guint refusal_message = 0;  // status-bar message id of the last refusal, 0 when none
-guint changed_message = 0;  // id of "strokes changed since this calculation", 0 when none
+int workers_alive = 0;        // started and not yet joined
+gint64 last_refusal = 0;      // monotonic time of the last status message that must stay a while
+guint refusal_message = 0;    // status-bar message id of the last refusal, 0 when none
+guint changed_message = 0;    // id of "strokes changed since this calculation", 0 when none
+guint cancelled_message = 0;  // id of "Calculation cancelled", 0 when none
 
 GThread* create_joinable_thread(GThreadFunc func, gpointer data, GError** error) {
   return g_thread_try_new("matte", func, data, error);
@@ -236,7 +237,7 @@ void calc_opts_set(CalcArgs* args) {
 void cancel_calculation() {
   if (!calculation_running()) return;
   abandon_current();
-  show_status_message("Calculation cancelled");
+  cancelled_message = show_status_message("Calculation cancelled");
 }
 
 void cb_cancel_calc(GtkWidget*, gpointer) {
@@ -284,10 +285,10 @@ void cb_calc(GtkWidget*, gpointer tb) {
   try {
     // Copies of a large image may not fit: that ends this command, not the editor.
     AllocationScope scope;
-    read = read_calc_input(gdk_pixbuf_get_pixels(source), gdk_pixbuf_get_rowstride(source),
-                           gdk_pixbuf_get_n_channels(source),
-                           cairo_image_surface_get_data(surf_layer),
-                           cairo_image_surface_get_stride(surf_layer), region, image, &mask, &value);
+    read =
+        read_calc_input(gdk_pixbuf_get_pixels(source), gdk_pixbuf_get_rowstride(source),
+                        gdk_pixbuf_get_n_channels(source), cairo_image_surface_get_data(surf_layer),
+                        cairo_image_surface_get_stride(surf_layer), region, image, &mask, &value);
   } catch (const std::bad_alloc&) {
     g_free(image);
     error_message_dialog(parent, solver_status_message(-1));
@@ -384,7 +385,7 @@ gboolean thread_done(gpointer data) {
 void setup_results(CalcArgs* args) {
   hide_calc_progress(args);
   if (args->status == CALC_STATUS_CANCELLED) {
-    show_status_message("Calculation cancelled");
+    cancelled_message = show_status_message("Calculation cancelled");
     return;
   }
   GtkWidget* parent = GTK_WIDGET(args->mode_button);
@@ -423,10 +424,11 @@ void setup_results(CalcArgs* args) {
     }
   }
   invalidate_image_source();
-  // Said of the matte on show only: a newer matte of the same strokes takes it back.
-  if (changed_message != 0)
-    gtk_statusbar_remove(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, changed_message);
-  changed_message = 0;
+  // Said of the matte on show only: a newer matte takes them back.
+  for (guint* said : {&changed_message, &cancelled_message}) {
+    if (*said != 0) gtk_statusbar_remove(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, *said);
+    *said = 0;
+  }
   if (layer_fingerprint(r) != args->strokes)
     changed_message = show_status_message("strokes changed since this calculation");
 

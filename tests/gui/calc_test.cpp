@@ -315,15 +315,15 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
     stroke(5, 20);
     undo(nullptr, nullptr);
     EXPECT_EQ(layer_snapshot(), layer);
-    update_statusbar("", STATUS_MESSAGE, status_bar);
     probe.release();
     ASSERT_TRUE(loop_until([] { return calc_workers_alive() == 0; }));
-    EXPECT_EQ(status_message(), "");
+    EXPECT_EQ(status_message(), "Calculation cancelled");
     expect_nothing_started();
   }
   probe.hold_at = -1;
   calculate();
   EXPECT_GE(matte(30, 12), 250u);
+  EXPECT_EQ(status_message(), "");  // the new matte takes the word back
 }
 
 // A calculation that needs more memory than the computer has asks first ("Large calculation"):
