@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/enlarge.h"
 #include "matting/foreground.h"
 #include "tools/png_io.h"
 
@@ -26,35 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-// Bilinear resize of an interleaved 8-bit image (pixel centres aligned), for the enlargement.
-PngPixels resize(const PngPixels& in, int w, int h) {
-  PngPixels out;
-  out.width = w;
-  out.height = h;
-  out.channels = in.channels;
-  out.data.resize(static_cast<size_t>(w) * h * in.channels);
-  for (int y = 0; y < h; ++y) {
-    const double sy = std::clamp((y + 0.5) * in.height / h - 0.5, 0.0, in.height - 1.0);
-    const int y0 = static_cast<int>(sy), y1 = std::min(y0 + 1, in.height - 1);
-    const double fy = sy - y0;
-    for (int x = 0; x < w; ++x) {
-      const double sx = std::clamp((x + 0.5) * in.width / w - 0.5, 0.0, in.width - 1.0);
-      const int x0 = static_cast<int>(sx), x1 = std::min(x0 + 1, in.width - 1);
-      const double fx = sx - x0;
-      for (int c = 0; c < in.channels; ++c) {
-        auto at = [&](int yy, int xx) {
-          return in.data[(static_cast<size_t>(yy) * in.width + xx) * in.channels + c];
-        };
-        const double v = (1 - fy) * ((1 - fx) * at(y0, x0) + fx * at(y0, x1)) +
-                         fy * ((1 - fx) * at(y1, x0) + fx * at(y1, x1));
-        out.data[(static_cast<size_t>(y) * w + x) * in.channels + c] =
-            static_cast<uint8_t>(std::lround(v));
-      }
-    }
-  }
-  return out;
 }
 
 // The top-left w x h part of an image.
@@ -222,8 +194,8 @@ int main(int argc, char** argv) {
       // About 12 megapixels, smoothly enlarged so that the edges stay soft.
       const double s = std::sqrt(12e6 / (rgb.width * static_cast<double>(rgb.height)));
       const int w = static_cast<int>(rgb.width * s), h = static_cast<int>(rgb.height * s);
-      big_rgb = resize(rgb, w, h);
-      big_alpha = resize(alpha, w, h);
+      big_rgb = enlarge_bicubic(rgb, {w, h});
+      big_alpha = enlarge_bicubic(alpha, {w, h});
     }
   }
   const double mp = big_rgb.width * static_cast<double>(big_rgb.height) / 1e6;

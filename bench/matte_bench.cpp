@@ -46,6 +46,7 @@
 #include "matting/quillane.h"
 #include "matting/stage_profile.h"
 #include "numeric/allocate.h"
+#include "bench/enlarge.h"
 #include "tools/png_io.h"
 
 namespace {
@@ -123,52 +124,6 @@ std::vector<uint32_t> constraint_layer(const PngPixels& trimap, bool scribble, l
     *unknowns += !known;
   }
   return layer;
-}
-
-// Keys' cubic convolution weight (a = -0.5).
-double cubic(double t) {
-  t = std::fabs(t);
-  if (t <= 1) return (1.5 * t - 2.5) * t * t + 1;
-  if (t < 2) return ((-0.5 * t + 2.5) * t - 4) * t + 2;
-  return 0;
-}
-
-// Bicubic enlargement by factor f of an 8-bit image (pixel centres aligned, edges clamped).
-PngPixels enlarge_bicubic(const PngPixels& in, double f) {
-  PngPixels out;
-  out.width = static_cast<int>(std::lround(in.width * f));
-  out.height = static_cast<int>(std::lround(in.height * f));
-  out.channels = in.channels;
-  out.data.resize(static_cast<size_t>(out.width) * out.height * in.channels);
-  auto taps = [](int n_out, int n_in, std::vector<int>* index, std::vector<double>* weight) {
-    for (int i = 0; i < n_out; ++i) {
-      const double u = (i + 0.5) * n_in / n_out - 0.5;
-      const int u0 = static_cast<int>(std::floor(u)) - 1;
-      for (int k = 0; k < 4; ++k) {
-        index->push_back(std::clamp(u0 + k, 0, n_in - 1));
-        weight->push_back(cubic(u - (u0 + k)));
-      }
-    }
-  };
-  std::vector<int> xi, yi;
-  std::vector<double> xw, yw;
-  taps(out.width, in.width, &xi, &xw);
-  taps(out.height, in.height, &yi, &yw);
-  const int c = in.channels;
-  for (int y = 0; y < out.height; ++y)
-    for (int x = 0; x < out.width; ++x)
-      for (int ch = 0; ch < c; ++ch) {
-        double sum = 0;
-        for (int a = 0; a < 4; ++a) {
-          const uint8_t* row = &in.data[static_cast<size_t>(yi[4 * y + a]) * in.width * c];
-          double r = 0;
-          for (int b = 0; b < 4; ++b) r += xw[4 * x + b] * row[xi[4 * x + b] * c + ch];
-          sum += yw[4 * y + a] * r;
-        }
-        out.data[(static_cast<size_t>(y) * out.width + x) * c + ch] =
-            static_cast<uint8_t>(std::clamp(std::lround(sum), 0L, 255L));
-      }
-  return out;
 }
 
 // The calculations compared.
@@ -418,7 +373,7 @@ int main(int argc, char** argv) {
     std::printf("\nCancel: time from the request to the calculation's return\n");
     std::printf("%-10s %-9s %7s  %-44s %9s\n", "image", "method", "after", "stage at the cancel",
                 "seconds");
-    const PngPixels twice = enlarge_bicubic(gt04->image, 2.0);
+    const PngPixels twice = enlarge_bicubic(gt04->image, scaled_size(gt04->image, 2.0));
     const PngPixels twice_trimap = resize_nearest(gt04->trimap, twice.width, twice.height);
     long unknowns = 0;
     const std::vector<uint32_t> layer1 = constraint_layer(gt04->trimap, true, &unknowns);
@@ -449,9 +404,10 @@ int main(int argc, char** argv) {
     std::vector<Run> big;
     std::vector<double> mp, seconds;
     for (double f : {1.0, 2.0, 3.0, 4.35, 5.16}) {
-      const PngPixels image = f == 1.0 ? gt04->image : enlarge_bicubic(gt04->image, f);
+      const PngPixels image =
+          f == 1.0 ? gt04->image : enlarge_bicubic(gt04->image, scaled_size(gt04->image, f));
       const PngPixels trimap = resize_nearest(gt04->trimap, image.width, image.height);
-      const PngPixels truth = enlarge_bicubic(gt04->truth, f);
+      const PngPixels truth = enlarge_bicubic(gt04->truth, scaled_size(gt04->truth, f));
       long unknowns = 0;
       const std::vector<uint32_t> layer = constraint_layer(trimap, true, &unknowns);
       char name[32];
