@@ -133,6 +133,7 @@ bool run_matte_dialog(int32_t image, int32_t photo, MatteSettings* settings) {
   g_signal_connect(s.levels, "value-changed", G_CALLBACK(update), &s);
   update(nullptr, &s);
   gtk_widget_show_all(s.dialog);
+  gtk_widget_grab_focus(s.combo);
 
   const bool ok = gimp_dialog_run(GIMP_DIALOG(s.dialog)) == GTK_RESPONSE_OK;
   if (ok) {
