@@ -17,9 +17,10 @@ trap 'kill "$gimp_pid" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 gimp_pid=
 export GIMP2_DIRECTORY=$tmp/gimp
 mkdir -p "$GIMP2_DIRECTORY"/{brushes,dynamics,fonts,gradients,palettes,patterns,tool-presets}
-cmake --install "$build" --component gimp --prefix "$tmp/prefix" >/dev/null
+DESTDIR=$tmp/dest cmake --install "$build" --component gimp --prefix /usr >/dev/null
+plugins=$(dirname "$(dirname "$(find "$tmp/dest" -path '*/quillane-gimp/quillane-gimp' -type f)")")
 cat >"$GIMP2_DIRECTORY/gimprc" <<RC
-(plug-in-path "\${gimp_dir}/plug-ins:\${gimp_plug_in_dir}/plug-ins:$tmp/prefix/lib/gimp/2.0/plug-ins")
+(plug-in-path "\${gimp_dir}/plug-ins:\${gimp_plug_in_dir}/plug-ins:$plugins")
 (single-window-mode yes)
 (show-tips no)
 RC

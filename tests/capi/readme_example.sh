@@ -8,7 +8,8 @@ shift 3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+# Not the GIMP plug-in: its folder may be configured outside the prefix.
+cmake --install "$build" --component Unspecified --prefix "$tmp/prefix" >/dev/null
 pc=$(dirname "$(find "$tmp/prefix" -name quillane.pc)")
 # The block after the marker, up to its closing fence.
 sed -n '/^<!-- tests\/capi\/readme_example.sh compiles this block -->$/,/^```$/p' \

@@ -20,9 +20,11 @@ trap 'rm -rf "$tmp"' EXIT
 export GIMP2_DIRECTORY=$tmp/gimp
 mkdir -p "$GIMP2_DIRECTORY"/{brushes,dynamics,fonts,gradients,palettes,patterns,tool-presets} \
   "$tmp/out"
-cmake --install "$build" --component gimp --prefix "$tmp/prefix" >/dev/null
-plugins=$tmp/prefix/lib/gimp/2.0/plug-ins
-[ -x "$plugins/quillane-gimp/quillane-gimp" ] || { echo "FAIL: the plug-in is not installed"; exit 1; }
+# Under DESTDIR, wherever QUILLANE_GIMP_PLUGIN_DIR points (even a user's own plug-in folder).
+DESTDIR=$tmp/dest cmake --install "$build" --component gimp --prefix /usr >/dev/null
+installed=$(find "$tmp/dest" -path '*/quillane-gimp/quillane-gimp' -type f -perm -u+x)
+[ -n "$installed" ] || { echo "FAIL: the plug-in is not installed in a folder of its name"; exit 1; }
+plugins=$(dirname "$(dirname "$installed")")
 printf '(plug-in-path "${gimp_dir}/plug-ins:${gimp_plug_in_dir}/plug-ins:%s")\n' "$plugins" \
   >"$GIMP2_DIRECTORY/gimprc"
 

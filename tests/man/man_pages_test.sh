@@ -12,7 +12,8 @@ if [ ! -e "$build/man/quillane-matte.1" ]; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-cmake --install "$build" --prefix "$tmp" >/dev/null
+# Not the GIMP plug-in: its folder may be configured outside the prefix.
+cmake --install "$build" --component Unspecified --prefix "$tmp" >/dev/null
 status=0
 for page in quillane quillane-matte; do
   file=$tmp/share/man/man1/$page.1
