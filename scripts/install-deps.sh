@@ -9,6 +9,8 @@ packages=(
   libsuitesparse-dev libopenblas0-pthread libpng-dev libjpeg-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
+  help2man man-db parallel rsync
+  libgimp2.0-dev gimp
 )
 
 missing=()

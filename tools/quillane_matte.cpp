@@ -7,30 +7,22 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "fileio/image_load.h"
 #include "fileio/output_file.h"
 #include "matting/calc_input.h"
 #include "matting/calc_options.h"
-#include "matting/foreground.h"
-#include "matting/imgutil.h"
-#include "matting/quillane.h"
 #include "matting/solver_status.h"
-#include "numeric/allocate.h"
+#include "quillane/quillane.h"
 #include "tools/png_io.h"
 
 #ifndef QUILLANE_VERSION
@@ -176,38 +168,6 @@ GdkPixbuf* load_image(const char* path, const char* what) {
   return pixbuf;
 }
 
-// cairo's premultiplication of one colour byte by alpha (rounded).
-uint32_t premultiply(uint32_t alpha, uint32_t colour) {
-  const uint32_t t = alpha * colour + 0x80;
-  return (t + (t >> 8)) >> 8;
-}
-
-// The stroke layer as the editor holds it: native 32-bit ARGB words, premultiplied, alpha in
-// the top byte. With trimap, grey 0 becomes an opaque black stroke, 255 an opaque white one,
-// and every other level stays unpainted.
-std::vector<uint32_t> layer_words(GdkPixbuf* strokes, bool trimap) {
-  const int w = gdk_pixbuf_get_width(strokes), h = gdk_pixbuf_get_height(strokes);
-  const int nc = gdk_pixbuf_get_n_channels(strokes), stride = gdk_pixbuf_get_rowstride(strokes);
-  const bool has_alpha = gdk_pixbuf_get_has_alpha(strokes);
-  const uint8_t* pixels = gdk_pixbuf_read_pixels(strokes);
-  std::vector<uint32_t> words(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint8_t* p = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * nc;
-      uint32_t word;
-      if (trimap) {
-        const int grey = rgb2grey(p[0], p[1], p[2]);
-        word = grey == 0 ? 0xff000000u : grey == 255 ? 0xffffffffu : 0u;
-      } else {
-        const uint32_t a = has_alpha ? p[3] : 255u;
-        word =
-            a << 24 | premultiply(a, p[0]) << 16 | premultiply(a, p[1]) << 8 | premultiply(a, p[2]);
-      }
-      words[static_cast<size_t>(y) * w + x] = word;
-    }
-  return words;
-}
-
 // Where OUTPUT goes: standard output ("-", through a descriptor of its own, since the
 // engine's trace goes to stdout) or a file, planned before the calculation.
 struct Output {
@@ -272,53 +232,15 @@ void install_signal_handlers() {
   }
 }
 
-// Runs calculate_matte() (arguments as there) on a worker thread while this thread redraws a
-// one-line progress report on stderr every 100 ms; show false runs it here, silently.
-// Returns the calculation's status; an allocation failure outside the engine's own
-// unwinding also ends as -1 (out of memory).
-int calculate_with_progress(TIFF_img* image, double** mask, double** value, const CalcOptions& opts,
-                            TIFF_img* alpha, bool show) {
-  CalcControl control;
-  auto calculate = [&]() -> int {
-    try {
-      return calculate_matte(image, mask, value, opts, alpha, &control);
-    } catch (const std::bad_alloc&) {
-      return -1;
-    }
-  };
-  if (!show) return calculate();
-  std::mutex lock;
-  std::condition_variable finished;
-  bool done = false;
-  int status = 0;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      const int s = calculate();
-      std::lock_guard<std::mutex> hold(lock);
-      status = s;
-      done = true;
-      finished.notify_one();
-    });
-  } catch (const std::system_error&) {
-    return calculate();  // no thread to be had: calculate without the report
-  }
-  std::string shown;
-  {
-    std::unique_lock<std::mutex> hold(lock);
-    while (!finished.wait_for(hold, std::chrono::milliseconds(100), [&] { return done; })) {
-      const std::string text = calc_progress_text(control.progress());
-      if (text == shown) continue;
-      std::fprintf(stderr, "\r%s\033[K", text.c_str());
-      std::fflush(stderr);
-      shown = text;
-      progress_shown = 1;
-    }
-  }
-  worker.join();
-  if (!shown.empty()) std::fputs("\r\033[K", stderr);
-  progress_shown = 0;
-  return status;
+// The library's progress on a terminal: one line on stderr, redrawn when it changes. In-out
+// data: the std::string last shown.
+void show_progress(const quillane_progress* progress, void* data) {
+  std::string* shown = static_cast<std::string*>(data);
+  if (*shown == progress->text) return;
+  std::fprintf(stderr, "\r%s\033[K", progress->text);
+  std::fflush(stderr);
+  *shown = progress->text;
+  progress_shown = 1;
 }
 
 // A failing solver: its message without the editor's toolbar advice, and what to try here.
@@ -486,56 +408,76 @@ int run(const Arguments& args_in, Output* output) {
               calc_option_upper(OPT_ACTIVE_LEVELS, region.w, region.h, args.opts.levels_num),
               " (at most --levels)", args.given_text[OPT_ACTIVE_LEVELS]);
 
-  const std::vector<uint32_t> layer = layer_words(strokes, args.trimap);
-  TIFF_img calc_image;
-  double** mask = nullptr;
-  double** value = nullptr;
-  int input;
-  {
-    AllocationScope scope;  // no memory for the inputs: a failure (main), not an exit
-    input = read_calc_input(gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_rowstride(image),
-                            gdk_pixbuf_get_n_channels(image),
-                            reinterpret_cast<const uint8_t*>(layer.data()), width * 4, region,
-                            &calc_image, &mask, &value);
-  }
-  if (input != CALC_INPUT_OK) {
-    const char* where = args.has_region ? "inside the region" : "in the image";
-    // A trimap or a photograph given as strokes paints every pixel: say so before anything
-    // about missing strokes.
-    if (input & CALC_INPUT_NOTHING_UNKNOWN)
-      complain(args.trimap ? "%s" : "%s; is this a trimap? use --trimap",
-               calc_nothing_unknown_message);
-    else if (input == (CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND))
-      complain("no strokes %s: paint background (black) and foreground strokes", where);
-    else if (input == CALC_INPUT_NO_BACKGROUND)
-      complain("no background (opaque black) stroke %s", where);
-    else
-      complain("no foreground or alternate-colour stroke %s", where);
-    return EXIT_FAILURE_RUN;
-  }
-
-  TIFF_img alpha;
-  const int status = calculate_with_progress(&calc_image, mask, value, args.opts, &alpha,
-                                             !args.quiet && isatty(STDERR_FILENO));
-  if (status < 0) {
-    report_solver_failure(status);
-    free_TIFF(&alpha);
-    return EXIT_FAILURE_RUN;
-  }
-  if (status > 0) complain("%s", solver_warning_message(status).c_str());
-
+  // The library's one call: the editor's reading of the strokes, the engine, clean colours.
+  quillane_options options;
+  quillane_options_init(&options);
+  options.trimap = args.trimap;
+  options.auto_levels = args.opts.auto_levels;
+  options.levels = args.opts.levels_num;
+  options.active_levels = args.opts.active_levels_num;
+  options.softness = args.opts.softness;
+  options.threshold = args.opts.threshold;
+  options.window_radius = args.opts.window_radius;
+  options.solver = args.opts.solver;
+  options.region_x = region.x;
+  options.region_y = region.y;
+  options.region_width = region.w;
+  options.region_height = region.h;
+  const quillane_pixels image_pixels = {gdk_pixbuf_read_pixels(image), width, height,
+                                        gdk_pixbuf_get_rowstride(image),
+                                        gdk_pixbuf_get_n_channels(image)};
+  const quillane_pixels stroke_pixels = {gdk_pixbuf_read_pixels(strokes), width, height,
+                                         gdk_pixbuf_get_rowstride(strokes),
+                                         gdk_pixbuf_get_n_channels(strokes)};
   PngPixels out;
   out.width = width;
   out.height = height;
   out.channels = args.alpha_only ? 1 : 4;
   out.data.assign(static_cast<size_t>(width) * height * out.channels, 0);
+  std::vector<uint8_t> alpha(static_cast<size_t>(width) * height);
+  quillane_context* context = quillane_context_new();
+  if (context == nullptr) throw std::bad_alloc();
+  std::string shown;
+  if (!args.quiet && isatty(STDERR_FILENO))
+    quillane_context_set_progress(context, show_progress, &shown);
+  const int status = quillane_matte(context, &options, &image_pixels, &stroke_pixels, alpha.data(),
+                                    width, args.foreground ? out.data.data() : nullptr, width * 4);
+  const std::string message = quillane_context_message(context);
+  quillane_context_free(context);
+  if (!shown.empty()) std::fputs("\r\033[K", stderr);
+  progress_shown = 0;
+  const char* where = args.has_region ? "inside the region" : "in the image";
+  switch (status) {
+    // A trimap or a photograph given as strokes paints every pixel: said before anything
+    // about missing strokes.
+    case QUILLANE_ERROR_NOTHING_UNKNOWN:
+      complain(args.trimap ? "%s" : "%s; is this a trimap? use --trimap",
+               calc_nothing_unknown_message);
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_STROKES:
+      complain("no strokes %s: paint background (black) and foreground strokes", where);
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_BACKGROUND:
+      complain("no background (opaque black) stroke %s", where);
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_FOREGROUND:
+      complain("no foreground or alternate-colour stroke %s", where);
+      return EXIT_FAILURE_RUN;
+    default:
+      break;
+  }
+  if (status < 0) {  // a failing solver or memory run out: its message, and advice
+    complain("%s", message.c_str());
+    complain("try --levels auto, more --levels, more strokes or a smaller --region");
+    return EXIT_FAILURE_RUN;
+  }
+  if (status > 0) complain("%s", message.c_str());
+
   const uint8_t* src = gdk_pixbuf_read_pixels(image);
   const int nc = gdk_pixbuf_get_n_channels(image), stride = gdk_pixbuf_get_rowstride(image);
-  for (int y = 0; y < height; ++y)
+  for (int y = 0; y < height && !args.foreground; ++y)
     for (int x = 0; x < width; ++x) {
-      const int xr = x - region.x, yr = y - region.y;
-      const bool inside = xr >= 0 && xr < region.w && yr >= 0 && yr < region.h;
-      const uint8_t a = inside ? alpha.plane[yr][xr] : 0;
+      const uint8_t a = alpha[static_cast<size_t>(y) * width + x];
       uint8_t* o = &out.data[(static_cast<size_t>(y) * width + x) * out.channels];
       if (args.alpha_only) {
         o[0] = a;
@@ -547,8 +489,6 @@ int run(const Arguments& args_in, Output* output) {
         o[3] = a;
       }
     }
-  free_TIFF(&alpha);
-  if (args.foreground) clean_edge_colours(out.data.data(), width, height, width * 4);
   return write_output(output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
 }
 
