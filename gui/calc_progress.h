@@ -7,10 +7,11 @@
 
 #include <string>
 
-#include "gui/gtk_calc.h"
+#include "gui/editor.h"
+#include "matting/calc_control.h"
 
 // The text shown while the engine has reported nothing better.
-extern const char kCalculatingText[];
+inline constexpr char kCalculatingText[] = "C A L C U L A T I N G";
 
 // The bar's look for a progress report: its text, and the fraction to show, or -1 to pulse.
 struct ProgressLook {
@@ -19,15 +20,15 @@ struct ProgressLook {
 };
 ProgressLook progress_look(const CalcProgress& progress);
 
-// Puts the bar and the Cancel button of args (in-out: progress_bar, cancel_button,
-// progress_timer) into the status bar and starts the 100 ms timer that follows the worker's
-// report. Destroying the bar (directly or with the window) stops the timer.
-void show_calc_progress(CalcArgs* args);
+// Puts the bar and the Cancel button into ed's status bar and starts the 100 ms timer that
+// follows the current request's report (in-out ed->calc.progress). Destroying the bar
+// (directly or with the window) stops the timer.
+void show_calc_progress(Editor* ed);
 
-// Removes args' bar, button and timer; nothing when they are gone already.
-void hide_calc_progress(CalcArgs* args);
+// Removes the bar, the button and the timer; nothing when they are gone already.
+void hide_calc_progress(Editor* ed);
 
-// Timer callback (data: the request): shows the worker's progress; returns TRUE.
-gboolean update_progress(gpointer args);
+// Timer callback (data: the Editor): shows the current request's progress; returns TRUE.
+gboolean update_progress(gpointer editor);
 
 #endif
