@@ -1,6 +1,6 @@
 // "Clean edge colours": a saved or copied cut-out gets the estimated foreground colour at its
 // partly transparent pixels, so that it composites over a new background without a fringe of
-// the old one. The Save dialog's check box sets the choice (Session::clean_edges_wanted, on
+// the old one. The Save dialog's check box sets the choice (Session::clean_edges_wanted, off
 // at start, kept until the editor quits); Copy follows it.
 #ifndef QUILLANE_GUI_CLEAN_EDGES_H
 #define QUILLANE_GUI_CLEAN_EDGES_H

@@ -129,14 +129,14 @@ struct Calculation {
 };
 
 // Remembered for the life of the program: the file dialogs' folders and names, the Save
-// dialog's "Clean edge colours" (on at start; Copy follows it), and the recovery files this
+// dialog's "Clean edge colours" (off at start; Copy follows it), and the recovery files this
 // run wrote (recovery.h).
 struct Session {
   gchar* open_folder = nullptr;
   gchar* save_folder = nullptr;
   gchar* layer_name = nullptr;  // path chosen last for the stroke layer, extension cut
   gchar* image_name = nullptr;  // path chosen last for the image
-  bool clean_edges_wanted = true;
+  bool clean_edges_wanted = false;
   GSList* recovery_files = nullptr;   // written or restored by this run
   gchar* recovery_written = nullptr;  // written last ...
   uint64_t recovery_fingerprint = 0;  // ... holding the layer of this fingerprint

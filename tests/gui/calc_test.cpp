@@ -163,7 +163,6 @@ TEST_F(CalcTest, CalculateDeliversTheMatteOfTheRegionIntoViewMode) {
     return x >= 8 && x < 32 && y >= 5 && y < 25 ? matte(x, y) : 0u;
   }));
   EXPECT_EQ(matte(36, 12) / 250 + matte(12, 12) / 6, 0u) << "outside, and black";
-  ed->session.clean_edges_wanted = false;
   ctrl(GDK_c);
   GdkPixbuf* copied = gdk_pixbuf_copy(ed->doc().pixbuf_alpha);
   gdk_pixbuf_fill(ed->doc().pixbuf_alpha, 0);  // as the next matte does, in place

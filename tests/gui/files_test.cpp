@@ -301,9 +301,10 @@ TEST_F(FilesTest, FailedSavesAreReportedAndKeepTheOldFile) {
   }
 }
 
-// Red seen through blue along a soft edge: with "Clean edge colours" on (the default) the file
-// and the copy have red at the partly transparent pixels and every other byte unchanged, and
-// the image keeps its colours; turned off, the box stays off and both are the image.
+// Red seen through blue along a soft edge: a fresh editor saves and copies the image as it is
+// ("Clean edge colours" unticked at start); ticked, the file and the copy have red at the
+// partly transparent pixels and every other byte unchanged, and the image keeps its colours;
+// the box keeps the choice, and turned off again both are the image.
 TEST_F(FilesTest, CleanEdgeColoursInTheFileAndTheCopy) {
   auto edge = [](int x, int) -> guint32 {
     const double a = std::clamp((x - 4) / 16.0, 0.0, 1.0);
@@ -338,14 +339,16 @@ TEST_F(FilesTest, CleanEdgeColoursInTheFileAndTheCopy) {
     ctrl(GDK_c);
     return gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
   };
-  EXPECT_TRUE(save_clean("clean.png", true));
+  cleaned(copy(), false);
+  EXPECT_FALSE(save_clean("plain.png", false)) << "unticked at start";
+  cleaned(load_image(out + "/plain.png"), false);
+  EXPECT_FALSE(save_clean("clean.png", true));
   cleaned(load_image(out + "/clean.png"), true);
   cleaned(copy(), true);
   EXPECT_TRUE(same_pixels(24, 6, pixels_of(ed->doc().pixbuf_alpha), edge));
-  EXPECT_TRUE(save_clean("plain.png", false));
-  cleaned(load_image(out + "/plain.png"), false);
+  EXPECT_TRUE(save_clean("again.png", false)) << "the choice is remembered";
+  cleaned(load_image(out + "/again.png"), false);
   cleaned(copy(), false);
-  EXPECT_FALSE(save_clean("again.png", true)) << "the choice is remembered";
 }
 
 }  // namespace
