@@ -96,7 +96,8 @@ struct View {
 
 // The progress of the current calculation in the status bar.
 struct CalcProgressView {
-  GtkWidget* progress_bar = nullptr;   // the engine's report, or "C A L C U L A T I N G"
+  GtkWidget* progress_bar = nullptr;   // pulses with "C A L C U L A T I N G"
+  GtkWidget* stage_label = nullptr;    // the engine's report: level, stage and fraction
   GtkWidget* cancel_button = nullptr;  // "Cancel"
   guint progress_timer = 0;            // source id of the 100 ms timer, 0 when none
 };

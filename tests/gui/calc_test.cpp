@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/calc_progress.h"
 #include "gui/closing.h"
 #include "gui/layer_state.h"
 #include "gui/persistence.h"
@@ -304,10 +305,12 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
   const std::vector<guint32> layer = layer_snapshot();
   for (bool escape : {false, true}) {
     start_held(escape ? MATTE_STAGE_NUMERIC : MATTE_STAGE_LAPLACIAN, escape);
-    settle(250);  // the bar shows what the worker reported last
+    settle(250);  // the label shows what the worker reported last; the bar pulses all along
     const CalcProgressView& p = ed->calc.progress;
-    std::string bar = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(p.progress_bar));
-    EXPECT_EQ(bar.rfind(escape ? "analysing" : "building the Laplacian", 0), 0u) << bar;
+    std::string stage = gtk_label_get_text(GTK_LABEL(p.stage_label));
+    EXPECT_EQ(stage.rfind(escape ? "analysing" : "building the Laplacian", 0), 0u) << stage;
+    EXPECT_STREQ(gtk_progress_bar_get_text(GTK_PROGRESS_BAR(p.progress_bar)), kCalculatingText);
+    EXPECT_TRUE(GTK_PROGRESS(p.progress_bar)->activity_mode) << "the bar pulses";
     if (!escape) gtk_button_clicked(GTK_BUTTON(p.cancel_button));
     GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
     ev->key.window = GDK_WINDOW(g_object_ref(ed->view.main_window->window));
