@@ -62,10 +62,10 @@ struct Brush {
 };
 
 // The window and what it shows. The widgets are built by quillane_create_main_window() and
-// live as long as the window (a widget whose window is gone is null). win_surf: the view
-// surface, ARGB32 of the image's size times scale. pixbuf_image: whichever of the document's
-// pixbufs is shown (never owns a reference). The selection is in window pixels, both corners
-// included.
+// live as long as the window; main_window, drawing_area and status_bar become null when it
+// goes, as do the progress widgets of Calculation. win_surf: the view surface, ARGB32 of the
+// image's size times scale. pixbuf_image: whichever of the document's pixbufs is shown (never
+// owns a reference). The selection is in window pixels, both corners included.
 struct View {
   GtkWidget* main_window = nullptr;
   GtkWidget* drawing_area = nullptr;

@@ -403,6 +403,7 @@ TEST_F(CalcTest, TheOptionsDialogEditsTheRecord) {
                    }}},
                  [this] { click(TOOL_CALCULATE); });
     EXPECT_EQ(record(), response == GTK_RESPONSE_OK ? changed : defaults);
+    EXPECT_EQ(ed->calc.running(), response == GTK_RESPONSE_OK);
   }
   ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
   EXPECT_EQ(
