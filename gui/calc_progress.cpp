@@ -32,12 +32,12 @@ void show_calc_progress(Editor* ed) {
   GtkBox* status_bar = GTK_BOX(ed->view.status_bar);
   GtkWidget* bar = gtk_progress_bar_new();
   gtk_progress_bar_set_text(GTK_PROGRESS_BAR(bar), kCalculatingText);
-  gtk_widget_set_size_request(bar, 200, -1);
+  gtk_widget_set_size_request(bar, 180, -1);
   gtk_box_pack_start(status_bar, bar, FALSE, FALSE, 0);
-  // Wide enough for "level 2 of 3 · building the Laplacian · 40 %", so that the bar and the
-  // button stay where they are while the report changes.
+  // A fixed width, enough for "level 12 of 12 · building the Laplacian · 100 %", so that the
+  // bar and the button stay where they are while the report changes.
   GtkWidget* stage = gtk_label_new("");
-  gtk_label_set_width_chars(GTK_LABEL(stage), 44);
+  gtk_label_set_width_chars(GTK_LABEL(stage), 38);
   gtk_misc_set_alignment(GTK_MISC(stage), 0.0, 0.5);
   gtk_box_pack_start(status_bar, stage, FALSE, FALSE, 6);
   GtkWidget* cancel = gtk_button_new_from_stock(GTK_STOCK_CANCEL);
