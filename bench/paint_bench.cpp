@@ -29,9 +29,9 @@ void drain() {
   gdk_flush();
 }
 
-GdkEvent* motion_event(double x, double y) {
+GdkEvent* motion_event(GtkWidget* canvas, double x, double y) {
   GdkEvent* ev = gdk_event_new(GDK_MOTION_NOTIFY);
-  ev->motion.window = GDK_WINDOW(g_object_ref(drawing_area->window));
+  ev->motion.window = GDK_WINDOW(g_object_ref(canvas->window));
   ev->motion.x = x;
   ev->motion.y = y;
   ev->motion.state = GDK_BUTTON1_MASK;
@@ -39,8 +39,9 @@ GdkEvent* motion_event(double x, double y) {
 }
 
 // One long stroke as a spiral of `segments` motion events; returns ms per segment.
-double stroke(int w, int h, int segments, bool repaint) {
-  double cx = w * scale / 2, cy = h * scale / 2;
+double stroke(Editor* ed, int w, int h, int segments, bool repaint) {
+  GtkWidget* drawing_area = ed->view.drawing_area;
+  double cx = w * ed->view.scale / 2, cy = h * ed->view.scale / 2;
   GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
   press->button.window = GDK_WINDOW(g_object_ref(drawing_area->window));
   press->button.button = 1;
@@ -53,13 +54,13 @@ double stroke(int w, int h, int segments, bool repaint) {
   auto t0 = Clock::now();
   for (int i = 1; i <= segments; ++i) {
     double a = i * 0.05, r = std::min(cx, cy) * 0.9 * i / segments;
-    GdkEvent* ev = motion_event(cx + r * std::cos(a), cy + r * std::sin(a));
+    GdkEvent* ev = motion_event(drawing_area, cx + r * std::cos(a), cy + r * std::sin(a));
     gtk_widget_event(drawing_area, ev);
     gdk_event_free(ev);
     if (repaint) drain();
   }
   double per_segment = ms_since(t0) / segments;
-  GdkEvent* up = motion_event(cx, cy);
+  GdkEvent* up = motion_event(drawing_area, cx, cy);
   up->motion.state = 0;
   gtk_widget_event(drawing_area, up);
   gdk_event_free(up);
@@ -92,15 +93,15 @@ int main(int argc, char** argv) {
   gdk_pixbuf_save(image, path.c_str(), "png", nullptr, "compression", "1", nullptr);
   g_object_unref(image);
 
-  quillane_shared_objects_init();
+  Editor* ed = quillane_shared_objects_init();
   gchar* icons = quillane_icon_dir();
-  quillane_create_main_window(icons);
+  quillane_create_main_window(ed, icons);
   g_free(icons);
   drain();
 
   auto t0 = Clock::now();
   GError* error = nullptr;
-  if (!open_image_file(path.c_str(), OPEN_DEFAULT, toolbar, &error)) {
+  if (!open_image_file(ed, path.c_str(), OPEN_DEFAULT, &error)) {
     std::fprintf(stderr, "paint_bench: %s\n", error->message);
     return 1;
   }
@@ -112,17 +113,17 @@ int main(int argc, char** argv) {
   std::printf("%-8s %-8s %-8s %22s %22s\n", "zoom", "brush", "tool", "ms/segment (paint)",
               "ms/segment (+repaint)");
   for (double zoom : {100.0, 25.0, 200.0}) {
-    gtk_adjustment_set_value(zoom_adjustment, zoom);
+    gtk_adjustment_set_value(ed->view.zoom_adjustment, zoom);
     drain();
     for (int brush : {10, 60}) {
-      gtk_adjustment_set_value(brush_adjustment, brush);
+      gtk_adjustment_set_value(ed->view.brush_adjustment, brush);
       for (int eraser = 0; eraser < 2; ++eraser) {
         if (eraser)
-          cb_set_Eraser(nullptr, toolbar);
+          cb_set_Eraser(nullptr, ed);
         else
-          cb_set_FG(nullptr, toolbar);
-        double paint = stroke(w, h, segments, false);
-        double repaint = stroke(w, h, segments / 4, true);
+          cb_set_FG(nullptr, ed);
+        double paint = stroke(ed, w, h, segments, false);
+        double repaint = stroke(ed, w, h, segments / 4, true);
         std::printf("%-8.1f %-8d %-8s %22.3f %22.3f\n", zoom, brush, eraser ? "eraser" : "brush",
                     paint, repaint);
       }

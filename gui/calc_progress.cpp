@@ -1,25 +1,17 @@
 #include "gui/calc_progress.h"
 
-#include "gui/gtkquillane.h"
+#include "gui/gtk_calc.h"
 #include "gui/layout_report.h"
+#include "matting/calc_control.h"
 
-const char kCalculatingText[] = "C A L C U L A T I N G";
-
-ProgressLook progress_look(const CalcProgress& progress) {
-  std::string text = calc_progress_text(progress);
-  if (text.empty()) return {kCalculatingText, -1};
-  return {text, progress.fraction >= 0 ? std::min(progress.fraction, 1.0) : -1};
-}
-
-gboolean update_progress(gpointer data) {
-  CalcArgs* args = static_cast<CalcArgs*>(data);
-  ProgressLook look = progress_look(args->control.progress());
-  GtkProgressBar* bar = GTK_PROGRESS_BAR(args->progress_bar);
-  gtk_progress_bar_set_text(bar, look.text.c_str());
-  if (look.fraction < 0)
-    gtk_progress_bar_pulse(bar);
-  else
-    gtk_progress_bar_set_fraction(bar, look.fraction);
+gboolean update_progress(gpointer editor) {
+  Calculation* calc = &static_cast<Editor*>(editor)->calc;
+  CalcProgressView* p = &calc->progress;
+  gtk_progress_bar_pulse(GTK_PROGRESS_BAR(p->progress_bar));
+  if (calc->pass_calc_args != nullptr && p->stage_label != nullptr) {
+    std::string text = calc_progress_text(calc->pass_calc_args->control.progress());
+    gtk_label_set_text(GTK_LABEL(p->stage_label), text.c_str());
+  }
   return TRUE;
 }
 
@@ -27,41 +19,48 @@ namespace {
 
 // The bar goes with the window too: its timer must not outlive it.
 void bar_destroyed(GtkWidget*, gpointer data) {
-  CalcArgs* args = static_cast<CalcArgs*>(data);
-  if (args->progress_timer != 0) g_source_remove(args->progress_timer);
-  args->progress_timer = 0;
-  args->progress_bar = nullptr;
-}
-
-void button_destroyed(GtkWidget*, gpointer data) {
-  static_cast<CalcArgs*>(data)->cancel_button = nullptr;
+  CalcProgressView* p = static_cast<CalcProgressView*>(data);
+  if (p->progress_timer != 0) g_source_remove(p->progress_timer);
+  p->progress_timer = 0;
+  p->progress_bar = nullptr;
 }
 
 }  // namespace
 
-void show_calc_progress(CalcArgs* args) {
+void show_calc_progress(Editor* ed) {
+  CalcProgressView* p = &ed->calc.progress;
+  GtkBox* status_bar = GTK_BOX(ed->view.status_bar);
   GtkWidget* bar = gtk_progress_bar_new();
   gtk_progress_bar_set_text(GTK_PROGRESS_BAR(bar), kCalculatingText);
-  // Room for "level 2 of 3 · building the Laplacian · 40 %".
-  gtk_widget_set_size_request(bar, 320, -1);
-  gtk_box_pack_start(GTK_BOX(status_bar), bar, FALSE, FALSE, 0);
+  gtk_widget_set_size_request(bar, 180, -1);
+  gtk_box_pack_start(status_bar, bar, FALSE, FALSE, 0);
+  // A fixed width, enough for "level 12 of 12 · building the Laplacian · 100 %", so that the
+  // bar and the button stay where they are while the report changes.
+  GtkWidget* stage = gtk_label_new("");
+  gtk_label_set_width_chars(GTK_LABEL(stage), 38);
+  gtk_misc_set_alignment(GTK_MISC(stage), 0.0, 0.5);
+  gtk_box_pack_start(status_bar, stage, FALSE, FALSE, 6);
   GtkWidget* cancel = gtk_button_new_from_stock(GTK_STOCK_CANCEL);
   gtk_widget_set_tooltip_text(cancel, "Stop the calculation (Escape)");
-  gtk_box_pack_start(GTK_BOX(status_bar), cancel, FALSE, FALSE, 0);
-  g_signal_connect(cancel, "clicked", G_CALLBACK(cb_cancel_calc), nullptr);
-  g_signal_connect(bar, "destroy", G_CALLBACK(bar_destroyed), args);
-  g_signal_connect(cancel, "destroy", G_CALLBACK(button_destroyed), args);
+  gtk_box_pack_start(status_bar, cancel, FALSE, FALSE, 0);
+  g_signal_connect(cancel, "clicked", G_CALLBACK(cb_cancel_calc), ed);
+  g_signal_connect(bar, "destroy", G_CALLBACK(bar_destroyed), p);
+  g_signal_connect(stage, "destroy", G_CALLBACK(gtk_widget_destroyed), &p->stage_label);
+  g_signal_connect(cancel, "destroy", G_CALLBACK(gtk_widget_destroyed), &p->cancel_button);
   gtk_widget_show(bar);
+  gtk_widget_show(stage);
   gtk_widget_show(cancel);
-  args->progress_bar = bar;
-  args->cancel_button = cancel;
-  args->progress_timer = g_timeout_add(100, update_progress, args);
+  p->progress_bar = bar;
+  p->stage_label = stage;
+  p->cancel_button = cancel;
+  p->progress_timer = g_timeout_add(100, update_progress, ed);
   report_layout_later("cancel", cancel);
 }
 
-void hide_calc_progress(CalcArgs* args) {
-  if (args->progress_bar != nullptr) gtk_widget_destroy(args->progress_bar);
-  if (args->cancel_button != nullptr) gtk_widget_destroy(args->cancel_button);
-  if (args->progress_timer != 0) g_source_remove(args->progress_timer);
-  args->progress_timer = 0;
+void hide_calc_progress(Editor* ed) {
+  CalcProgressView* p = &ed->calc.progress;
+  for (GtkWidget* w : {p->progress_bar, p->stage_label, p->cancel_button})
+    if (w != nullptr) gtk_widget_destroy(w);
+  if (p->progress_timer != 0) g_source_remove(p->progress_timer);
+  p->progress_timer = 0;
 }

@@ -1,33 +1,26 @@
-// The progress of the current calculation in the status bar: a bar with the engine's report
-// and a "Cancel" button beside it.
+// The progress of the current calculation in the status bar: a bar that pulses with
+// "C A L C U L A T I N G" for the whole calculation, a label with the engine's report beside
+// it ("level 2 of 3 · solving · 40 %"), and a "Cancel" button.
 #ifndef QUILLANE_GUI_CALC_PROGRESS_H
 #define QUILLANE_GUI_CALC_PROGRESS_H
 
 #include <gtk/gtk.h>
 
-#include <string>
+#include "gui/editor.h"
 
-#include "gui/gtk_calc.h"
+// The bar's text.
+inline constexpr char kCalculatingText[] = "C A L C U L A T I N G";
 
-// The text shown while the engine has reported nothing better.
-extern const char kCalculatingText[];
+// Puts the bar, the stage label and the Cancel button into ed's status bar and starts the
+// 100 ms timer that pulses the bar and follows the current request's report (in-out
+// ed->calc.progress). Destroying the bar (directly or with the window) stops the timer.
+void show_calc_progress(Editor* ed);
 
-// The bar's look for a progress report: its text, and the fraction to show, or -1 to pulse.
-struct ProgressLook {
-  std::string text;
-  double fraction;
-};
-ProgressLook progress_look(const CalcProgress& progress);
+// Removes the bar, the label, the button and the timer; nothing when they are gone already.
+void hide_calc_progress(Editor* ed);
 
-// Puts the bar and the Cancel button of args (in-out: progress_bar, cancel_button,
-// progress_timer) into the status bar and starts the 100 ms timer that follows the worker's
-// report. Destroying the bar (directly or with the window) stops the timer.
-void show_calc_progress(CalcArgs* args);
-
-// Removes args' bar, button and timer; nothing when they are gone already.
-void hide_calc_progress(CalcArgs* args);
-
-// Timer callback (data: the request): shows the worker's progress; returns TRUE.
-gboolean update_progress(gpointer args);
+// Timer callback (data: the Editor): pulses the bar and shows the current request's report in
+// the stage label. Returns TRUE.
+gboolean update_progress(gpointer editor);
 
 #endif

@@ -2,8 +2,6 @@
 
 #include "matting/foreground.h"
 
-bool clean_edges_wanted = true;
-
 namespace {
 
 // True when some pixel is neither fully transparent nor opaque: only then is there anything to
@@ -23,15 +21,15 @@ bool has_partial_alpha(GdkPixbuf* pixbuf) {
 
 }  // namespace
 
-void clean_pixbuf_edges(GdkPixbuf* pixbuf) {
-  if (!clean_edges_wanted || !gdk_pixbuf_get_has_alpha(pixbuf)) return;
+void clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted) {
+  if (!wanted || !gdk_pixbuf_get_has_alpha(pixbuf)) return;
   clean_edge_colours(gdk_pixbuf_get_pixels(pixbuf), gdk_pixbuf_get_width(pixbuf),
                      gdk_pixbuf_get_height(pixbuf), gdk_pixbuf_get_rowstride(pixbuf));
 }
 
-GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown) {
-  if (!clean_edges_wanted || !has_partial_alpha(shown)) return GDK_PIXBUF(g_object_ref(shown));
+GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown, bool wanted) {
+  if (!wanted || !has_partial_alpha(shown)) return GDK_PIXBUF(g_object_ref(shown));
   GdkPixbuf* copy = gdk_pixbuf_copy(shown);
-  clean_pixbuf_edges(copy);
+  clean_pixbuf_edges(copy, true);
   return copy;
 }

@@ -1,23 +1,19 @@
 // "Clean edge colours": a saved or copied cut-out gets the estimated foreground colour at its
 // partly transparent pixels, so that it composites over a new background without a fringe of
-// the old one. The Save dialog sets the choice; Copy follows it.
+// the old one. The Save dialog's check box sets the choice (Session::clean_edges_wanted, off
+// at start, kept until the editor quits); Copy follows it.
 #ifndef QUILLANE_GUI_CLEAN_EDGES_H
 #define QUILLANE_GUI_CLEAN_EDGES_H
 
 #include <gtk/gtk.h>
 
-// The choice of the Save dialog's check box "Clean edge colours": on at start, kept until the
-// editor quits (not stored).
-extern bool clean_edges_wanted;
+// In-out pixbuf: when wanted and the pixbuf has an alpha channel, the colours of its pixels
+// with 0 < alpha < 255 become their estimated foreground colours; nothing else changes.
+void clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted);
 
-// In-out pixbuf: when clean_edges_wanted is on and the pixbuf has an alpha channel, the colours
-// of its pixels with 0 < alpha < 255 become their estimated foreground colours; nothing else
-// changes.
-void clean_pixbuf_edges(GdkPixbuf* pixbuf);
-
-// The pixbuf to write for `shown`: a copy with clean edge colours when that changes anything,
-// else `shown` itself. Either way a new reference the caller releases with g_object_unref;
-// `shown` is never changed.
-GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown);
+// The pixbuf to write for `shown`: when wanted and that changes anything, a copy with clean
+// edge colours, else `shown` itself. Either way a new reference the caller releases with
+// g_object_unref; `shown` is never changed.
+GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown, bool wanted);
 
 #endif

@@ -4,8 +4,9 @@
 
 #include <gtk/gtk.h>
 
-// Edit > Copy handler; data not used. Without a region for the current image (none chosen
-// yet, or one left from an image of another size) the whole image is copied.
-void pixbuf_to_clipboard(GtkWidget* item, gpointer data);
+// Edit > Copy handler (data: the Editor). Without a region for the current image (none chosen
+// yet, or one left from an image of another size) the whole image is copied; with clean edge
+// colours when the Save dialog's check box is on.
+void pixbuf_to_clipboard(GtkWidget* item, gpointer editor);
 
 #endif

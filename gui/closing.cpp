@@ -3,7 +3,6 @@
 #include "gui/dialog_run.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
-#include "gui/gtkquillane.h"
 #include "gui/layer_state.h"
 #include "gui/persistence.h"
 #include "gui/recovery.h"
@@ -29,30 +28,32 @@ gint ask_save_strokes(GtkWidget* window) {
 }
 
 // Saves the stroke layer through the Save dialog, which saves the layer in edit mode.
-void save_strokes(GtkWidget* window) {
-  GtkToggleToolButton* mode = GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0));
+void save_strokes(Editor* ed) {
+  GtkToggleToolButton* mode = GTK_TOGGLE_TOOL_BUTTON(ed->view.tool[TOOL_MODE]);
   if (gtk_toggle_tool_button_get_active(mode)) gtk_toggle_tool_button_set_active(mode, FALSE);
-  on_save_as(nullptr, window);
+  on_save_as(nullptr, ed);
 }
 
 }  // namespace
 
-bool prepare_to_close(GtkWidget* window) {
-  if (layer_has_unsaved_changes()) {
+bool prepare_to_close(Editor* ed) {
+  GtkWidget* window = ed->view.main_window;
+  if (layer_has_unsaved_changes(ed->strokes)) {
     gint answer = ask_save_strokes(window);
     if (answer == CLOSE_SAVE) {
-      save_strokes(window);
-      if (layer_has_unsaved_changes()) return false;  // not saved: the user stays
+      save_strokes(ed);
+      if (layer_has_unsaved_changes(ed->strokes)) return false;  // not saved: the user stays
     } else if (answer != CLOSE_DISCARD) {
       return false;
     }
   }
-  cancel_calculation();
+  cancel_calculation(ed);
   pre_quit_event(window);
-  remove_recovery_files();
+  remove_recovery_files(&ed->session);
   return true;
 }
 
-void cb_quit(GtkWidget*, gpointer window) {
-  if (prepare_to_close(GTK_WIDGET(window))) gtk_widget_destroy(GTK_WIDGET(window));
+void cb_quit(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  if (prepare_to_close(ed)) gtk_widget_destroy(ed->view.main_window);
 }

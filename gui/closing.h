@@ -6,17 +6,19 @@
 
 #include <gtk/gtk.h>
 
+#include "gui/editor.h"
+
 // The answers of the question, as dialog responses.
 enum {
   CLOSE_SAVE = 1,     // "Save": save the stroke layer, then close when it was saved
   CLOSE_DISCARD = 2,  // "Close without saving"
 };
 
-// In window: the main window. Returns true when it may close now (everything above is done);
-// false when the user chose to stay (Cancel, or the save did not happen).
-bool prepare_to_close(GtkWidget* window);
+// Returns true when ed's main window may close now (everything above is done); false when the
+// user chose to stay (Cancel, or the save did not happen).
+bool prepare_to_close(Editor* ed);
 
-// "activate" of File > Quit (data: the main window): closes it like its close button.
-void cb_quit(GtkWidget* item, gpointer window);
+// "activate" of File > Quit (data: the Editor): closes the main window like its close button.
+void cb_quit(GtkWidget* item, gpointer editor);
 
 #endif

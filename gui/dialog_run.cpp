@@ -1,13 +1,17 @@
 #include "gui/dialog_run.h"
 
-#include "gui/gtkquillane.h"
+#include "gui/editor.h"
 #include "gui/modes.h"
 
 gint run_dialog(GtkDialog* dialog) {
-  if (drawing_area != nullptr && drawing_area->window != nullptr)
-    gdk_window_set_cursor(drawing_area->window, nullptr);
+  Editor* ed = editor_of(GTK_WIDGET(dialog));
+  GtkWidget* canvas = ed != nullptr ? ed->view.drawing_area : nullptr;
+  if (canvas != nullptr && canvas->window != nullptr)
+    gdk_window_set_cursor(canvas->window, nullptr);
   gint response = gtk_dialog_run(dialog);
-  set_mode_cursor();
+  // The dialog's answer may have closed the window.
+  ed = editor_of(GTK_WIDGET(dialog));
+  if (ed != nullptr) set_mode_cursor(ed->view);
   return response;
 }
 

@@ -4,8 +4,9 @@
 
 #include <gtk/gtk.h>
 
-// Runs dialog modally (gtk_dialog_run) with the default pointer over the canvas, then gives the
-// canvas the cursor of the current mode back. Returns the response. Does not destroy it.
+// Runs dialog modally (gtk_dialog_run) with the default pointer over the canvas of the editor
+// it belongs to (editor_of(): the window it is transient for), then gives the canvas the
+// cursor of the current mode back. Returns the response. Does not destroy it.
 gint run_dialog(GtkDialog* dialog);
 
 // The file chosen in a file chooser; newly allocated (g_free), or null. A file name stored on

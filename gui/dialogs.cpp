@@ -1,7 +1,6 @@
 #include <cmath>
 
 #include "gui/dialog_run.h"
-#include "gui/gtkquillane.h"
 #include "gui/quillane_opts.h"
 #include "icons/logo_mark.h"
 

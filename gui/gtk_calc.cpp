@@ -12,36 +12,18 @@
 
 #include "gui/calc_progress.h"
 #include "gui/dialog_run.h"
-#include "gui/gtk_file_IO.h"
-#include "gui/gtkquillane.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
 #include "gui/modes.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
-#include "gui/view.h"
+#include "gui/status_line.h"
 #include "matting/auto_levels.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
 #include "numeric/allocate.h"
 
-CalcArgs* pass_calc_args = nullptr;
-OptionArgs* pass_option_args = nullptr;
-int ok_to_calc = 1;
-MatteStageObserver* calc_worker_observer = nullptr;
-double calc_memory_budget = 0;
-
 namespace {
-
-int workers_alive = 0;        // started and not yet joined
-gint64 last_refusal = 0;      // monotonic time of the last status message that must stay a while
-guint refusal_message = 0;    // status-bar message id of the last refusal, 0 when none
-guint changed_message = 0;    // id of "strokes changed since this calculation", 0 when none
-guint cancelled_message = 0;  // id of "Calculation cancelled", 0 when none
-
-GThread* create_joinable_thread(GThreadFunc func, gpointer data, GError** error) {
-  return g_thread_try_new("matte", func, data, error);
-}
 
 void release_inputs(TIFF_img* image, double** mask, double** value) {
   free_TIFF(image);
@@ -52,7 +34,6 @@ void release_inputs(TIFF_img* image, double** mask, double** value) {
 
 // Frees a request whose worker has been joined (or never started) and what it still holds.
 void free_request(CalcArgs* args) {
-  hide_calc_progress(args);
   if (args->alpha_img != nullptr) free_TIFF(args->alpha_img);
   g_free(args->alpha_img);
   g_free(args->image);  // the record; the worker released its planes
@@ -60,36 +41,30 @@ void free_request(CalcArgs* args) {
   delete args;
 }
 
-// The window lets go of the current request: no progress, commands allowed again.
-void forget_current() {
-  CalcArgs* args = pass_calc_args;
-  pass_calc_args = nullptr;
-  ok_to_calc = 1;
-  if (args != nullptr) hide_calc_progress(args);
+// The editor lets go of the current request: no progress, commands allowed again.
+void forget_current(Editor* ed) {
+  if (ed->calc.pass_calc_args != nullptr) hide_calc_progress(ed);
+  ed->calc.pass_calc_args = nullptr;
   // The refusal no longer holds; a message that replaced it meanwhile stays.
-  if (refusal_message != 0 && status_bar != nullptr)
-    gtk_statusbar_remove(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, refusal_message);
-  refusal_message = 0;
-  last_refusal = 0;
+  withdraw_refusal(ed->view.status_bar, &ed->view.said);
 }
 
 // Asks the current worker to stop and leaves it to free itself when it ends.
-void abandon_current() {
-  CalcArgs* args = pass_calc_args;
+void abandon_current(Editor* ed) {
+  CalcArgs* args = ed->calc.pass_calc_args;
   if (args == nullptr) return;
   args->control.request_cancel();
   args->abandoned = true;
-  forget_current();
+  forget_current(ed);
 }
 
-}  // namespace
+void forget_worker(Calculation* calc, CalcArgs* args) {
+  auto& w = calc->workers;
+  w.erase(std::remove(w.begin(), w.end(), args), w.end());
+}
 
-GThread* (*calc_thread_create)(GThreadFunc, gpointer, GError**) = create_joinable_thread;
-
-namespace {
-
-double memory_budget() {
-  if (calc_memory_budget > 0) return calc_memory_budget;
+double memory_budget(const Calculation& calc) {
+  if (calc.memory_budget > 0) return calc.memory_budget;
   long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
   return pages > 0 && page > 0 ? 0.8 * double(pages) * double(page) : 8e9;
 }
@@ -112,25 +87,18 @@ std::string duration(double seconds) {
   return text;
 }
 
-CalcOptions options_of(const OptionArgs& record) {
-  CalcOptions opts = {record.levels_num, record.active_levels_num, record.softness,
-                      record.threshold, record.window_radius};
-  opts.auto_levels = record.auto_levels;
-  opts.solver = record.solver;
-  return opts;
-}
-
 enum { RESPONSE_AUTO_LEVELS = 1 };
 
 // The coarsest level is solved for every free pixel; finer levels only in the band the trimap
 // leaves, so the coarsest level decides what the solver needs. When that is more than the
 // computer can give, the calculation would take very long or fail: ask first, and offer the
 // automatic levels. True to go on; in-out record: auto_levels set when they were chosen.
-bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, OptionArgs* record) {
+bool confirm_memory(GtkWidget* parent, double budget, double** mask, int w, int h,
+                    OptionArgs* record) {
   double free_pixels = 0;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) free_pixels += mask[y][x] == 0.0;
-  CalcOptions chosen = options_of(*record);
+  const CalcOptions& chosen = record->options;
   const CalcEstimate need = estimate_calculation(w, h, free_pixels, chosen);
   // Over several levels the coarsest, solved for every free pixel, is what the figure means.
   double unknowns = free_pixels;
@@ -138,7 +106,6 @@ bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, OptionArgs* 
     const int levels = usable_levels(w, h, std::max(chosen.levels_num, 1), chosen.window_radius);
     unknowns /= std::pow(4.0, levels - 1);
   }
-  double budget = memory_budget();
   if (need.bytes <= budget) return true;
 
   CalcOptions automatic = chosen;
@@ -171,97 +138,76 @@ bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, OptionArgs* 
   }
   gint answer = run_dialog(GTK_DIALOG(ask));
   gtk_widget_destroy(ask);
-  if (answer == RESPONSE_AUTO_LEVELS) record->auto_levels = 1;
+  if (answer == RESPONSE_AUTO_LEVELS) record->options.auto_levels = 1;
   return answer == GTK_RESPONSE_ACCEPT || answer == RESPONSE_AUTO_LEVELS;
 }
 
 // Why nothing can be calculated when every pixel is painted, with a hint for the editor.
-std::string nothing_unknown_text() {
+std::string nothing_unknown_text(bool in_region) {
   return std::string(calc_nothing_unknown_message) + ".\nStrokes cover every pixel of the " +
-         (calc_ROI_is_set ? "region" : "image") +
+         (in_region ? "region" : "image") +
          ", so the matte is already decided everywhere.\n"
          "A trimap or the photograph itself opened as layer paints every pixel: erase the "
          "strokes\nwhere the matte is to be calculated, or open a layer that leaves them "
          "transparent.";
 }
 
-std::string region_too_small_text(const CalcRegion& region, int window_radius) {
+std::string region_too_small_text(const CalcRegion& region, int window_radius, bool in_region) {
   std::string text = "Cannot calculate: " + calc_region_size_message(region, window_radius) + ".";
-  if (calc_ROI_is_set) text += "\nDrag a larger region in view mode.";
+  if (in_region) text += "\nDrag a larger region in view mode.";
   if (window_radius > 1) text += "\nOr choose a smaller window size in the options.";
   return text;
 }
 
 }  // namespace
 
-bool calculation_running() {
-  return pass_calc_args != nullptr;
+void calc_opts_set(CalcArgs* args, const OptionArgs* record) {
+  args->options = record->options;
 }
 
-int calc_workers_alive() {
-  return workers_alive;
+void cancel_calculation(Editor* ed) {
+  if (!ed->calc.running()) return;
+  abandon_current(ed);
+  ed->calc.cancelled_message =
+      show_status_message(ed->view.status_bar, &ed->view.said, "Calculation cancelled");
 }
 
-bool refusal_recently_shown() {
-  return last_refusal != 0 && g_get_monotonic_time() - last_refusal < 3 * G_USEC_PER_SEC;
+void release_calculations(Editor* ed) {
+  cancel_calculation(ed);
+  // A worker still running frees its own request when it ends.
+  for (CalcArgs* args : ed->calc.workers) args->editor = nullptr;
+  ed->calc.workers.clear();
+  delete ed->calc.pass_option_args;
+  ed->calc.pass_option_args = nullptr;
 }
 
-guint show_status_message(const char* text) {
-  if (status_bar == nullptr) return 0;  // the window is gone
-  last_refusal = g_get_monotonic_time();
-  gtk_statusbar_pop(GTK_STATUSBAR(status_bar), STATUS_MESSAGE);
-  return gtk_statusbar_push(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, text);
+void cb_cancel_calc(GtkWidget*, gpointer editor) {
+  cancel_calculation(static_cast<Editor*>(editor));
 }
 
-bool refuse_while_calculating() {
-  if (!calculation_running()) return false;
-  last_refusal = g_get_monotonic_time();
-  gtk_statusbar_pop(GTK_STATUSBAR(status_bar), STATUS_MESSAGE);
-  refusal_message = gtk_statusbar_push(
-      GTK_STATUSBAR(status_bar), STATUS_MESSAGE,
-      "Calculating: wait for the matte, or cancel it, before opening a file or changing the "
-      "region.");
-  return true;
-}
-
-void calc_opts_set(CalcArgs* args) {
-  args->levels_num = pass_option_args->levels_num;
-  args->active_levels_num = pass_option_args->active_levels_num;
-  args->window_radius = pass_option_args->window_radius;
-  args->softness = pass_option_args->softness;
-  args->threshold = pass_option_args->threshold;
-  args->auto_levels = pass_option_args->auto_levels;
-  args->solver = pass_option_args->solver;
-}
-
-void cancel_calculation() {
-  if (!calculation_running()) return;
-  abandon_current();
-  cancelled_message = show_status_message("Calculation cancelled");
-}
-
-void cb_cancel_calc(GtkWidget*, gpointer) {
-  cancel_calculation();
-}
-
-gboolean cb_calc_key_press(GtkWidget*, GdkEventKey* event, gpointer) {
-  if (event->keyval != GDK_Escape || !calculation_running()) return FALSE;
-  cancel_calculation();
+gboolean cb_calc_key_press(GtkWidget*, GdkEventKey* event, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  if (event->keyval != GDK_Escape || !ed->calc.running()) return FALSE;
+  cancel_calculation(ed);
   return TRUE;
 }
 
-void cb_calc(GtkWidget*, gpointer tb) {
+void cb_calc(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  Calculation* calc = &ed->calc;
+  const Document& doc = ed->doc();
   // Colours come from the opaque image whatever the mode; the matte is delivered beside it.
-  GdkPixbuf* source = pixbuf_no_alpha;
+  GdkPixbuf* source = doc.pixbuf_no_alpha;
   int W = gdk_pixbuf_get_width(source);
   int H = gdk_pixbuf_get_height(source);
-  GtkToolItem* toggle = toolbar_item(GTK_WIDGET(tb), 0);
-  GtkWidget* parent = GTK_WIDGET(toggle);
+  GtkWidget* parent = ed->view.main_window;
+  cairo_surface_t* surf_layer = ed->strokes.surf_layer;
   cairo_surface_flush(surf_layer);
 
+  const bool in_region = doc.calc_ROI_is_set != 0;
   CalcRegion region = {0, 0, W, H};
-  if (calc_ROI_is_set) {
-    region = {x_img_ROI, y_img_ROI, w_img_ROI, h_img_ROI};
+  if (in_region) {
+    region = {doc.x_img_ROI, doc.y_img_ROI, doc.w_img_ROI, doc.h_img_ROI};
     bool inside = clamp_calc_region(&region, W, H);
     if (!inside) {
       error_message_dialog(parent,
@@ -271,12 +217,14 @@ void cb_calc(GtkWidget*, gpointer tb) {
       return;
     }
   }
-  // A running calculation's region is the same: region changes are refused meanwhile.
-  x_img_ROI = region.x;
-  y_img_ROI = region.y;
-  w_img_ROI = region.w;
-  h_img_ROI = region.h;
-  note_region_image(W, H);
+  // A running calculation's region is this one already: the document keeps it meanwhile.
+  if (Document* changed = document_to_change(ed, true)) {
+    changed->x_img_ROI = region.x;
+    changed->y_img_ROI = region.y;
+    changed->w_img_ROI = region.w;
+    changed->h_img_ROI = region.h;
+    note_region_image(changed, W, H);
+  }
 
   TIFF_img* image = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
   double** mask = nullptr;
@@ -297,50 +245,52 @@ void cb_calc(GtkWidget*, gpointer tb) {
   if (read != CALC_INPUT_OK) {
     g_free(image);
     if (read & CALC_INPUT_NOTHING_UNKNOWN)
-      error_message_dialog(parent, nothing_unknown_text().c_str());
+      error_message_dialog(parent, nothing_unknown_text(in_region).c_str());
     return;
   }
-  uint64_t strokes = layer_fingerprint(region);
+  uint64_t strokes = layer_fingerprint(ed->strokes, region);
 
-  ok_to_calc = 1;
-  gtk_options_dialog_open(nullptr, pass_option_args);
-  bool go = ok_to_calc != 0;
-  if (go && !calc_region_fits_window(region, pass_option_args->window_radius)) {
-    error_message_dialog(parent,
-                         region_too_small_text(region, pass_option_args->window_radius).c_str());
+  gtk_options_dialog_open(nullptr, ed);
+  OptionArgs* record = calc->pass_option_args;
+  bool go = calc->ok_to_calc != 0;
+  if (go && !calc_region_fits_window(region, record->options.window_radius)) {
+    error_message_dialog(
+        parent, region_too_small_text(region, record->options.window_radius, in_region).c_str());
     go = false;
   }
-  if (go && !confirm_memory(parent, mask, region.w, region.h, pass_option_args)) go = false;
+  if (go && !confirm_memory(parent, memory_budget(*calc), mask, region.w, region.h, record))
+    go = false;
   if (!go) {
-    ok_to_calc = 0;
     release_inputs(image, mask, value);
     return;
   }
   // The strokes survive a crash during the calculation.
-  write_recovery_file(opened_image_path(), surf_layer);
+  write_recovery_file(&ed->session, doc.opened_image, surf_layer);
 
   CalcArgs* args = new CalcArgs();
-  calc_opts_set(args);
+  calc_opts_set(args, record);
   args->image = image;
   args->stroke_mask = mask;
   args->stroke_value = value;
   args->alpha_img = static_cast<TIFF_img*>(g_malloc0(sizeof(TIFF_img)));
-  args->mode_button = toggle;
   args->status = -3;
   args->region = region;
   args->source = GDK_PIXBUF(g_object_ref(source));
   args->strokes = strokes;
+  args->editor = ed;
+  args->observer = calc->worker_observer;
 
-  abandon_current();  // Calculate during a calculation starts again with the current strokes
-  pass_calc_args = args;
-  ok_to_calc = 0;
-  show_calc_progress(args);
-  ++workers_alive;
+  abandon_current(ed);  // Calculate during a calculation starts again with the current strokes
+  calc->pass_calc_args = args;
+  show_calc_progress(ed);
+  calc->workers.push_back(args);
   GError* error = nullptr;
-  GThread* worker = calc_thread_create(winQuillaneMain, args, &error);
+  GThread* worker = calc->thread_create != nullptr
+                        ? calc->thread_create(winQuillaneMain, args, &error)
+                        : g_thread_try_new("matte", winQuillaneMain, args, &error);
   if (worker == nullptr) {
-    --workers_alive;
-    forget_current();
+    forget_worker(calc, args);
+    forget_current(ed);
     release_inputs(image, mask, value);
     args->image = nullptr;
     free_request(args);
@@ -355,12 +305,8 @@ void cb_calc(GtkWidget*, gpointer tb) {
 
 gpointer winQuillaneMain(gpointer data) {
   CalcArgs* args = static_cast<CalcArgs*>(data);
-  MatteStageObserver* previous = set_matte_stage_observer(calc_worker_observer);
-  CalcOptions opts = {args->levels_num, args->active_levels_num, args->softness, args->threshold,
-                      args->window_radius};
-  opts.auto_levels = args->auto_levels;
-  opts.solver = args->solver;
-  args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value, opts,
+  MatteStageObserver* previous = set_matte_stage_observer(args->observer);
+  args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value, args->options,
                                  args->alpha_img, &args->control);
   set_matte_stage_observer(previous);
   args->thread = g_thread_self();
@@ -372,23 +318,29 @@ gboolean thread_done(gpointer data) {
   gdk_threads_enter();
   CalcArgs* args = static_cast<CalcArgs*>(data);
   g_thread_join(args->thread);
-  --workers_alive;
-  if (args == pass_calc_args && !args->abandoned) {
-    forget_current();
-    setup_results(args);
+  Editor* ed = args->editor;
+  if (ed != nullptr) {
+    forget_worker(&ed->calc, args);
+    if (args == ed->calc.pass_calc_args && !args->abandoned) {
+      forget_current(ed);
+      setup_results(ed, args);
+    }
   }
   free_request(args);
   gdk_threads_leave();
   return FALSE;
 }
 
-void setup_results(CalcArgs* args) {
-  hide_calc_progress(args);
+void setup_results(Editor* ed, CalcArgs* args) {
+  View* view = &ed->view;
+  Calculation* calc = &ed->calc;
+  hide_calc_progress(ed);
   if (args->status == CALC_STATUS_CANCELLED) {
-    cancelled_message = show_status_message("Calculation cancelled");
+    calc->cancelled_message =
+        show_status_message(view->status_bar, &view->said, "Calculation cancelled");
     return;
   }
-  GtkWidget* parent = GTK_WIDGET(args->mode_button);
+  GtkWidget* parent = view->main_window;
   const char* message = solver_status_message(args->status);
   if (message != nullptr)
     error_message_dialog(parent, message);
@@ -398,10 +350,13 @@ void setup_results(CalcArgs* args) {
   // No matte (out of memory): the image and its alpha stay as they were.
   const TIFF_img* matte = args->alpha_img;
   if (matte == nullptr || matte->TIFF_type != 'g') return;
-  if (args->source != pixbuf_no_alpha) return;  // not the image of this matte any more
+  Document* doc = document_to_change(ed, true);
+  // Not the image of this matte any more (or, after the dialog, another calculation's).
+  if (doc == nullptr || args->source != doc->pixbuf_no_alpha) return;
 
   // Colours come from the image, alpha from the matte inside the region, 0 outside.
   const CalcRegion& r = args->region;
+  GdkPixbuf* pixbuf_alpha = doc->pixbuf_alpha;
   const int W = gdk_pixbuf_get_width(pixbuf_alpha);
   const int H = gdk_pixbuf_get_height(pixbuf_alpha);
   const guchar* src = gdk_pixbuf_get_pixels(args->source);
@@ -423,19 +378,22 @@ void setup_results(CalcArgs* args) {
       d[3] = inside ? matte->plane[yr][xr] : 0;
     }
   }
-  invalidate_image_source();
+  invalidate_image_source(view);
   // Said of the matte on show only: a newer matte takes them back.
-  for (guint* said : {&changed_message, &cancelled_message}) {
-    if (*said != 0) gtk_statusbar_remove(GTK_STATUSBAR(status_bar), STATUS_MESSAGE, *said);
+  for (guint* said : {&calc->changed_message, &calc->cancelled_message}) {
+    if (*said != 0 && view->status_bar != nullptr)
+      gtk_statusbar_remove(GTK_STATUSBAR(view->status_bar), STATUS_MESSAGE, *said);
     *said = 0;
   }
-  if (layer_fingerprint(r) != args->strokes)
-    changed_message = show_status_message("strokes changed since this calculation");
+  if (layer_fingerprint(ed->strokes, r) != args->strokes)
+    calc->changed_message = show_status_message(view->status_bar, &view->said,
+                                                "strokes changed since this calculation");
 
-  if (drawing_area->window != nullptr) gdk_window_set_cursor(drawing_area->window, nullptr);
-  GtkToggleToolButton* toggle = GTK_TOGGLE_TOOL_BUTTON(args->mode_button);
+  GtkWidget* canvas = view->drawing_area;
+  if (canvas->window != nullptr) gdk_window_set_cursor(canvas->window, nullptr);
+  GtkToggleToolButton* toggle = GTK_TOGGLE_TOOL_BUTTON(view->tool[TOOL_MODE]);
   if (gtk_toggle_tool_button_get_active(toggle))
-    cb_toggle_mode(GTK_WIDGET(toggle), toolbar);  // already in view mode: show the new matte
+    cb_toggle_mode(GTK_WIDGET(toggle), ed);  // already in view mode: show the new matte
   else
     gtk_toggle_tool_button_set_active(toggle, TRUE);
 }

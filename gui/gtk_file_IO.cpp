@@ -14,8 +14,6 @@
 #include "gui/checked_surface.h"
 #include "gui/clean_edges.h"
 #include "gui/dialog_run.h"
-#include "gui/gtk_calc.h"
-#include "gui/gtkquillane.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
 #include "gui/pixel_access.h"
@@ -26,15 +24,6 @@
 
 namespace {
 
-// Folders and names remembered for the life of the program.
-gchar* open_folder = nullptr;
-gchar* save_folder = nullptr;
-gchar* layer_name = nullptr;
-gchar* image_name = nullptr;
-// The image opened last (Default open or with alpha as input), for the dialogs' first folder
-// and the names they propose before anything was saved.
-gchar* opened_image = nullptr;
-
 void replace_string(gchar** slot, gchar* value) {
   g_free(*slot);
   *slot = value;
@@ -42,12 +31,12 @@ void replace_string(gchar** slot, gchar* value) {
 
 // The folder a file dialog starts in: the one it showed last, else the opened image's folder,
 // else the working folder (GTK would otherwise start in "Recently Used").
-void set_first_folder(GtkFileChooser* chooser, const gchar* remembered) {
+void set_first_folder(GtkFileChooser* chooser, const gchar* remembered, const gchar* opened) {
   if (remembered != nullptr) {
     gtk_file_chooser_set_current_folder(chooser, remembered);
     return;
   }
-  gchar* dir = opened_image != nullptr ? g_path_get_dirname(opened_image) : g_get_current_dir();
+  gchar* dir = opened != nullptr ? g_path_get_dirname(opened) : g_get_current_dir();
   gtk_file_chooser_set_current_folder(chooser, dir);
   g_free(dir);
 }
@@ -66,28 +55,29 @@ void add_filter(GtkFileChooser* chooser, const gchar* name, const gchar* pattern
   gtk_file_chooser_add_filter(chooser, filter);
 }
 
-bool view_mode_active(GtkWidget* tb) {
-  return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(tb, 0)));
+bool view_mode_active(const View& view) {
+  return gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(view.tool[TOOL_MODE]));
 }
 
-void reset_selection_to_image(int w, int h) {
-  left_x = top_y = 0;
-  selection_w = (w - 1) * scale;
-  selection_h = (h - 1) * scale;
+void reset_selection_to_image(View* view, int w, int h) {
+  view->left_x = view->top_y = 0;
+  view->selection_w = (w - 1) * view->scale;
+  view->selection_h = (h - 1) * view->scale;
 }
 
-void set_new_image_options(int w, int h) {
-  opts_set_default(pass_option_args);
-  pass_option_args->img_width = w;
-  pass_option_args->img_height = h;
+void set_new_image_options(OptionArgs* record, int w, int h) {
+  opts_set_default(record);
+  record->img_width = w;
+  record->img_height = h;
 }
 
 // The image shown follows the mode toggle; the view surface is repainted from scratch.
-void show_new_image(GtkWidget* tb) {
-  pixbuf_image = view_mode_active(tb) ? pixbuf_alpha : pixbuf_no_alpha;
-  invalidate_image_source();
-  rebuild_view_surface();
-  gtk_widget_queue_draw(drawing_area);
+void show_new_image(Editor* ed) {
+  View* view = &ed->view;
+  view->pixbuf_image = view_mode_active(*view) ? ed->doc().pixbuf_alpha : ed->doc().pixbuf_no_alpha;
+  invalidate_image_source(view);
+  rebuild_view_surface(ed);
+  gtk_widget_queue_draw(view->drawing_area);
 }
 
 GdkPixbuf* new_rgb(int w, int h, bool with_alpha) {
@@ -134,13 +124,16 @@ T* take(T** slot) {
 }
 
 // Makes the surfaces and pixbufs of an open of loaded in mode (OPEN_ALPHA_AS_INPUT only for a
-// file with alpha). Takes loaded's reference in every case. FALSE with *error when something
-// cannot be made.
-gboolean make_open_parts(GdkPixbuf* loaded, OpenMode mode, OpenParts* parts, GError** error) {
+// file with alpha) into ed, whose image on show and zoom size them. Takes loaded's reference
+// in every case. FALSE with *error when something cannot be made.
+gboolean make_open_parts(const Editor& ed, GdkPixbuf* loaded, OpenMode mode, OpenParts* parts,
+                         GError** error) {
   const int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
   const bool has_alpha = gdk_pixbuf_get_has_alpha(loaded);
+  const double scale = ed.view.scale;
   if (mode == OPEN_AS_LAYER) {
-    const int W = gdk_pixbuf_get_width(pixbuf_image), H = gdk_pixbuf_get_height(pixbuf_image);
+    GdkPixbuf* shown = ed.view.pixbuf_image;
+    const int W = gdk_pixbuf_get_width(shown), H = gdk_pixbuf_get_height(shown);
     parts->layer = checked_image_surface(CAIRO_FORMAT_ARGB32, W, H, error);
     parts->base = has_alpha ? gdk_pixbuf_copy(loaded) : new_rgb(MIN(W, w), MIN(H, h), true);
     parts->with_alpha = loaded;  // only held here, released with the parts
@@ -171,29 +164,36 @@ gboolean make_open_parts(GdkPixbuf* loaded, OpenMode mode, OpenParts* parts, GEr
   return TRUE;
 }
 
+// Replaces the stroke layer by the one of parts.
+void install_layer(Strokes* strokes, OpenParts* parts) {
+  cairo_surface_destroy(strokes->surf_layer);
+  strokes->surf_layer = take(&parts->layer);
+}
+
 // Installs the new image of parts: both pixbufs, the stroke layer, the view surface.
-void install_image(OpenParts* parts) {
-  g_object_unref(pixbuf_no_alpha);
-  g_object_unref(pixbuf_alpha);
-  pixbuf_no_alpha = take(&parts->no_alpha);
-  pixbuf_alpha = take(&parts->with_alpha);
-  cairo_surface_destroy(surf_layer);
-  surf_layer = take(&parts->layer);
-  install_view_surface(take(&parts->view));
+void install_image(Editor* ed, Document* doc, OpenParts* parts) {
+  g_object_unref(doc->pixbuf_no_alpha);
+  g_object_unref(doc->pixbuf_alpha);
+  doc->pixbuf_no_alpha = take(&parts->no_alpha);
+  doc->pixbuf_alpha = take(&parts->with_alpha);
+  install_layer(&ed->strokes, parts);
+  install_view_surface(&ed->view, take(&parts->view));
 }
 
 // Alpha as input: opaque pixels become foreground strokes, transparent ones background
 // strokes, everything else stays unknown; the layer's base records the same.
-void open_alpha_as_input(OpenParts* parts, GtkWidget* tb) {
+void open_alpha_as_input(Editor* ed, Document* doc, OpenParts* parts) {
   GdkPixbuf* loaded = parts->with_alpha;
   int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
-  initialisinglayer = take(&parts->base);
-  install_image(parts);
-  reset_selection_to_image(w, h);
+  GdkPixbuf* base_pixbuf = take(&parts->base);
+  ed->strokes.initialisinglayer = base_pixbuf;
+  install_image(ed, doc, parts);
+  reset_selection_to_image(&ed->view, w, h);
+  cairo_surface_t* surf_layer = ed->strokes.surf_layer;
   cairo_surface_flush(surf_layer);
   for (int y = 0; y < h; ++y) {
     const guchar* src = pixbuf_row(loaded, y);
-    guchar* base = pixbuf_row(initialisinglayer, y);
+    guchar* base = pixbuf_row(base_pixbuf, y);
     guint32* layer = surface_row(surf_layer, y);
     for (int x = 0; x < w; ++x, base += 4) {
       guchar a = src[x * 4 + 3];
@@ -205,20 +205,22 @@ void open_alpha_as_input(OpenParts* parts, GtkWidget* tb) {
     }
   }
   cairo_surface_mark_dirty(surf_layer);
-  set_new_image_options(w, h);
+  set_new_image_options(ed->calc.pass_option_args, w, h);
   // Strokes of the history belong to the previous image: never replay them over this one.
-  clear_history();
-  show_new_image(tb);
+  clear_history(ed);
+  show_new_image(ed);
 }
 
 // The view surface keeps its size (the image stays) and is repainted.
-void open_as_layer(OpenParts* parts) {
+void open_as_layer(Editor* ed, OpenParts* parts) {
   GdkPixbuf* loaded = parts->with_alpha;
-  int W = gdk_pixbuf_get_width(pixbuf_image), H = gdk_pixbuf_get_height(pixbuf_image);
+  GdkPixbuf* shown = ed->view.pixbuf_image;
+  int W = gdk_pixbuf_get_width(shown), H = gdk_pixbuf_get_height(shown);
   int w = gdk_pixbuf_get_width(loaded), h = gdk_pixbuf_get_height(loaded);
-  cairo_surface_destroy(surf_layer);
-  surf_layer = take(&parts->layer);
-  initialisinglayer = take(&parts->base);
+  install_layer(&ed->strokes, parts);
+  GdkPixbuf* base_pixbuf = take(&parts->base);
+  ed->strokes.initialisinglayer = base_pixbuf;
+  cairo_surface_t* surf_layer = ed->strokes.surf_layer;
 
   if (gdk_pixbuf_get_has_alpha(loaded)) {
     cairo_t* cr = cairo_create(surf_layer);
@@ -229,11 +231,11 @@ void open_as_layer(OpenParts* parts) {
     // An opaque file: what differs from the image is paint, in the file's grey level.
     int cw = MIN(W, w), ch = MIN(H, h);
     cairo_surface_flush(surf_layer);
-    const int n1 = gdk_pixbuf_get_n_channels(pixbuf_image), n2 = gdk_pixbuf_get_n_channels(loaded);
+    const int n1 = gdk_pixbuf_get_n_channels(shown), n2 = gdk_pixbuf_get_n_channels(loaded);
     for (int y = 0; y < ch; ++y) {
-      const guchar* p1 = pixbuf_row(pixbuf_image, y);
+      const guchar* p1 = pixbuf_row(shown, y);
       const guchar* p2 = pixbuf_row(loaded, y);
-      guchar* base = pixbuf_row(initialisinglayer, y);
+      guchar* base = pixbuf_row(base_pixbuf, y);
       guint32* layer = surface_row(surf_layer, y);
       for (int x = 0; x < cw; ++x, p1 += n1, p2 += n2, base += 4) {
         int d = std::abs(p2[0] - p1[0]) + std::abs(p2[1] - p1[1]) + std::abs(p2[2] - p1[2]);
@@ -245,24 +247,25 @@ void open_as_layer(OpenParts* parts) {
     }
     cairo_surface_mark_dirty(surf_layer);
   }
-  rebuild_view_surface();
-  gtk_widget_queue_draw(gtk_widget_get_toplevel(drawing_area));
+  rebuild_view_surface(ed);
+  gtk_widget_queue_draw(gtk_widget_get_toplevel(ed->view.drawing_area));
 }
 
 // Default open: the new image with an empty layer, history and selection of its size.
-void open_default(OpenParts* parts, GtkWidget* tb) {
+void open_default(Editor* ed, Document* doc, OpenParts* parts) {
   int w = gdk_pixbuf_get_width(parts->with_alpha), h = gdk_pixbuf_get_height(parts->with_alpha);
-  clear_history();
-  install_image(parts);
-  reset_selection_to_image(w, h);
-  show_new_image(tb);
-  set_new_image_options(w, h);
+  clear_history(ed);
+  install_image(ed, doc, parts);
+  reset_selection_to_image(&ed->view, w, h);
+  show_new_image(ed);
+  set_new_image_options(ed->calc.pass_option_args, w, h);
 }
 
 }  // namespace
 
-gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GError** error) {
-  if (refuse_while_calculating()) {
+gboolean open_image_file(Editor* ed, const gchar* filename, OpenMode mode, GError** error) {
+  Document* doc = document_to_change(ed);
+  if (doc == nullptr) {
     g_set_error_literal(error, G_FILE_ERROR, G_FILE_ERROR_AGAIN,
                         "a calculation is running; open the file when it has finished");
     return FALSE;
@@ -273,29 +276,26 @@ gboolean open_image_file(const gchar* filename, OpenMode mode, GtkWidget* tb, GE
   // Nothing to take strokes from: an ordinary open.
   if (mode == OPEN_ALPHA_AS_INPUT && !gdk_pixbuf_get_has_alpha(loaded)) mode = OPEN_DEFAULT;
   OpenParts parts;
-  if (!make_open_parts(loaded, mode, &parts, error)) return FALSE;
+  if (!make_open_parts(*ed, loaded, mode, &parts, error)) return FALSE;
   if (mode != OPEN_AS_LAYER) {
     gchar* cwd = g_get_current_dir();
-    replace_string(&opened_image, g_path_is_absolute(filename)
-                                      ? g_strdup(filename)
-                                      : g_build_filename(cwd, filename, nullptr));
+    replace_string(&doc->opened_image, g_path_is_absolute(filename)
+                                           ? g_strdup(filename)
+                                           : g_build_filename(cwd, filename, nullptr));
     g_free(cwd);
   }
 
-  if (initialisinglayer != nullptr) g_object_unref(initialisinglayer);
-  initialisinglayer = nullptr;
+  GdkPixbuf*& base = ed->strokes.initialisinglayer;
+  if (base != nullptr) g_object_unref(base);
+  base = nullptr;
   if (mode == OPEN_ALPHA_AS_INPUT)
-    open_alpha_as_input(&parts, tb);
+    open_alpha_as_input(ed, doc, &parts);
   else if (mode == OPEN_AS_LAYER)
-    open_as_layer(&parts);
+    open_as_layer(ed, &parts);
   else
-    open_default(&parts, tb);
-  note_layer_saved();
+    open_default(ed, doc, &parts);
+  note_layer_saved(&ed->strokes);
   return TRUE;
-}
-
-const gchar* opened_image_path() {
-  return opened_image;
 }
 
 void update_preview_cb(GtkFileChooser* chooser, gpointer preview) {
@@ -308,14 +308,16 @@ void update_preview_cb(GtkFileChooser* chooser, gpointer preview) {
   gtk_file_chooser_set_preview_widget_active(chooser, pixbuf != nullptr);
 }
 
-void on_open_image(GtkWidget*, gpointer tb) {
-  if (refuse_while_calculating()) return;
-  GtkWidget* parent = gtk_widget_get_toplevel(GTK_WIDGET(toolbar_item(GTK_WIDGET(tb), 0)));
+void on_open_image(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  if (document_to_change(ed) == nullptr) return;
+  Session* session = &ed->session;
+  GtkWidget* parent = ed->view.main_window;
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
       "Open image", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_OPEN,
       GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-  set_first_folder(chooser, open_folder);
+  set_first_folder(chooser, session->open_folder, ed->doc().opened_image);
 
   add_preview(chooser);
 
@@ -344,17 +346,17 @@ void on_open_image(GtkWidget*, gpointer tb) {
     else if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radio_layer)))
       mode = OPEN_AS_LAYER;
     GError* error = nullptr;
-    if (filename != nullptr && !open_image_file(filename, mode, GTK_WIDGET(tb), &error)) {
+    if (filename != nullptr && !open_image_file(ed, filename, mode, &error)) {
       gchar* text = g_strdup_printf("File open error: %s", error->message);
       error_message_dialog(parent, text);
       g_free(text);
       g_error_free(error);
     } else if (filename != nullptr && mode != OPEN_AS_LAYER) {
-      offer_recovery(opened_image, GTK_WIDGET(tb));
+      offer_recovery(ed, ed->doc().opened_image);
     }
     g_free(filename);
   }
-  replace_string(&open_folder, gtk_file_chooser_get_current_folder(chooser));
+  replace_string(&session->open_folder, gtk_file_chooser_get_current_folder(chooser));
   gtk_widget_destroy(dialog);
 }
 
@@ -377,9 +379,9 @@ gchar* png_file_name(const gchar* chosen) {
 namespace {
 
 // "Could not save NAME: reason" in the status bar.
-void report_save_failure(const gchar* name, const gchar* reason) {
+void report_save_failure(View* view, const gchar* name, const gchar* reason) {
   gchar* text = g_strdup_printf("Could not save %s: %s", name, reason);
-  update_statusbar(text, STATUS_MESSAGE, status_bar);
+  update_statusbar(text, STATUS_MESSAGE, view->status_bar);
   g_free(text);
 }
 
@@ -423,7 +425,7 @@ cairo_status_t surface_bytes(void* sink, const unsigned char* data, unsigned int
 // file beside it that replaces the old file only when complete (output_file.h), so that a
 // failed save never costs the file it was replacing. encode(fd, &reason) writes the PNG.
 template <typename Encode>
-gboolean save_png(gchar* file_name, Encode encode) {
+gboolean save_png(View* view, gchar* file_name, Encode encode) {
   strip_file_extension(file_name);
   gchar* name = g_strdup_printf("%s.png", file_name);
   OutputFile out;
@@ -434,15 +436,15 @@ gboolean save_png(gchar* file_name, Encode encode) {
     ok = false;
   }
   ok = ok && output_commit(&out, &reason);
-  if (!ok) report_save_failure(name, reason.c_str());
+  if (!ok) report_save_failure(view, name, reason.c_str());
   g_free(name);
   return ok;
 }
 
 }  // namespace
 
-gboolean save_pixbuf_to_file(gchar* file_name, GdkPixbuf* pixbuf) {
-  return save_png(file_name, [pixbuf](int fd, std::string* reason) {
+gboolean save_pixbuf_to_file(View* view, gchar* file_name, GdkPixbuf* pixbuf) {
+  return save_png(view, file_name, [pixbuf](int fd, std::string* reason) {
     Sink sink = {fd, 0};
     GError* error = nullptr;
     if (gdk_pixbuf_save_to_callback(pixbuf, pixbuf_bytes, &sink, "png", &error, nullptr))
@@ -453,9 +455,9 @@ gboolean save_pixbuf_to_file(gchar* file_name, GdkPixbuf* pixbuf) {
   });
 }
 
-gboolean save_surface_to_file(gchar* file_name, cairo_surface_t* surface) {
+gboolean save_surface_to_file(View* view, gchar* file_name, cairo_surface_t* surface) {
   cairo_surface_flush(surface);
-  return save_png(file_name, [surface](int fd, std::string* reason) {
+  return save_png(view, file_name, [surface](int fd, std::string* reason) {
     Sink sink = {fd, 0};
     cairo_status_t status = cairo_surface_write_to_png_stream(surface, surface_bytes, &sink);
     if (status == CAIRO_STATUS_SUCCESS) return true;
@@ -488,10 +490,11 @@ bool confirm_replace(GtkWidget* parent, const gchar* target) {
 
 // Presets the name field with a remembered path (folder and name, extension already cut), or,
 // before the first save, with the opened image's name followed by suffix.
-void preset_name(GtkFileChooser* chooser, const gchar* path, const gchar* suffix) {
+void preset_name(GtkFileChooser* chooser, const gchar* path, const gchar* opened,
+                 const gchar* suffix) {
   if (path == nullptr) {
-    if (opened_image == nullptr) return;
-    gchar* base = g_path_get_basename(opened_image);
+    if (opened == nullptr) return;
+    gchar* base = g_path_get_basename(opened);
     strip_file_extension(base);
     gchar* name = g_strconcat(base, suffix, nullptr);
     gtk_file_chooser_set_current_name(chooser, name);
@@ -509,29 +512,32 @@ void preset_name(GtkFileChooser* chooser, const gchar* path, const gchar* suffix
 
 }  // namespace
 
-void on_save_as(GtkWidget*, gpointer window) {
-  GtkWidget* parent = gtk_widget_get_toplevel(GTK_WIDGET(window));
+void on_save_as(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  Session* session = &ed->session;
+  const gchar* opened = ed->doc().opened_image;
+  GtkWidget* parent = ed->view.main_window;
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
       "Save File", GTK_WINDOW(parent), GTK_FILE_CHOOSER_ACTION_SAVE, GTK_STOCK_CANCEL,
       GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-  set_first_folder(chooser, save_folder);
+  set_first_folder(chooser, session->save_folder, opened);
 
   add_preview(chooser);
 
-  bool edit = in_edit_mode != 0;
+  bool edit = ed->view.in_edit_mode != 0;
   if (edit) {
     gtk_dialog_add_button(GTK_DIALOG(dialog), "Save image", RESPONSE_SAVE_IMAGE);
     gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), RESPONSE_SAVE_IMAGE,
                                             GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CANCEL, -1);
-    preset_name(chooser, layer_name, "_strokes");
+    preset_name(chooser, session->layer_name, opened, "_strokes");
   } else {
-    preset_name(chooser, image_name, "_matte");
+    preset_name(chooser, session->image_name, opened, "_matte");
   }
   // Only a view-mode save writes the matte, so only there can edge colours be cleaned.
   GtkWidget* clean = edit ? nullptr : gtk_check_button_new_with_label("Clean edge colours");
   if (clean != nullptr) {
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(clean), clean_edges_wanted);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(clean), session->clean_edges_wanted);
     gtk_widget_show(clean);
     gtk_file_chooser_set_extra_widget(chooser, clean);
   }
@@ -546,7 +552,7 @@ void on_save_as(GtkWidget*, gpointer window) {
   for (;;) {
     gint response = run_dialog(GTK_DIALOG(dialog));
     if (clean != nullptr)
-      clean_edges_wanted = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(clean)) != FALSE;
+      session->clean_edges_wanted = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(clean));
     if (response != GTK_RESPONSE_ACCEPT && !(edit && response == RESPONSE_SAVE_IMAGE)) break;
     gchar* chosen = chooser_filename(chooser);
     if (chosen == nullptr) continue;
@@ -558,18 +564,21 @@ void on_save_as(GtkWidget*, gpointer window) {
       continue;  // back to the dialog to choose another name
     }
     if (edit && response == GTK_RESPONSE_ACCEPT) {
-      replace_string(&layer_name, chosen);
-      if (save_surface_to_file(layer_name, surf_layer)) note_layer_saved();
+      replace_string(&session->layer_name, chosen);
+      if (save_surface_to_file(&ed->view, session->layer_name, ed->strokes.surf_layer))
+        note_layer_saved(&ed->strokes);
     } else {
-      replace_string(&image_name, chosen);
+      replace_string(&session->image_name, chosen);
       // The image of the mode the dialog was opened in, even if a calculation's result switched
       // the mode while the dialog was open.
-      GdkPixbuf* image = pixbuf_to_write(edit ? pixbuf_no_alpha : pixbuf_alpha);
-      save_pixbuf_to_file(image_name, image);
+      const Document& doc = ed->doc();
+      GdkPixbuf* image = pixbuf_to_write(edit ? doc.pixbuf_no_alpha : doc.pixbuf_alpha,
+                                         session->clean_edges_wanted);
+      save_pixbuf_to_file(&ed->view, session->image_name, image);
       g_object_unref(image);
     }
     break;
   }
-  replace_string(&save_folder, gtk_file_chooser_get_current_folder(chooser));
+  replace_string(&session->save_folder, gtk_file_chooser_get_current_folder(chooser));
   gtk_widget_destroy(dialog);
 }

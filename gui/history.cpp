@@ -1,10 +1,11 @@
 #include "gui/history.h"
 
-#include "gui/gtkquillane.h"
 #include "gui/image_source.h"
 
-void clear_drawing() {
-  cairo_t* cr = cairo_create(surf_layer);
+void clear_drawing(Editor* ed) {
+  View* view = &ed->view;
+  GdkPixbuf* initialisinglayer = ed->strokes.initialisinglayer;
+  cairo_t* cr = cairo_create(ed->strokes.surf_layer);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   if (initialisinglayer != nullptr) {
     // Outside the base's extent the layer becomes transparent.
@@ -17,21 +18,21 @@ void clear_drawing() {
   cairo_paint(cr);
   cairo_destroy(cr);
 
-  cr = cairo_create(win_surf);
+  cr = cairo_create(view->win_surf);
   // Start from a transparent view: where the image on show is transparent (view mode), the
   // alpha view or an outline would otherwise stay.
   cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
   cairo_paint(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  cairo_scale(cr, scale, scale);
-  set_source_image(cr);
+  cairo_scale(cr, view->scale, view->scale);
+  set_source_image(view, cr);
   cairo_paint(cr);
   if (initialisinglayer != nullptr) {
     gdk_cairo_set_source_pixbuf(cr, initialisinglayer, 0, 0);
     cairo_paint(cr);
   }
   cairo_destroy(cr);
-  gtk_widget_queue_draw(drawing_area);
+  gtk_widget_queue_draw(view->drawing_area);
 }
 
 namespace {
@@ -56,13 +57,16 @@ void set_pen(cairo_t* cr, double width) {
 
 }  // namespace
 
-void paint_stroke_array(const double* record) {
+void paint_stroke_array(Editor* ed, const double* record) {
+  View* view = &ed->view;
+  const double scale = view->scale;
+  GtkWidget* drawing_area = view->drawing_area;
   double r = record[1];
   bool eraser = record[6] == 0.0;
   int length = static_cast<int>(record[7]);
   if (length < 10) return;  // no point at all: nothing to paint
 
-  cairo_t* cr = cairo_create(surf_layer);
+  cairo_t* cr = cairo_create(ed->strokes.surf_layer);
   if (eraser) cairo_set_operator(cr, CAIRO_OPERATOR_DEST_OUT);
   cairo_set_source_rgb(cr, record[3], record[4], record[5]);
   set_pen(cr, 2 * r);
@@ -70,10 +74,10 @@ void paint_stroke_array(const double* record) {
   cairo_stroke(cr);
   cairo_destroy(cr);
 
-  cr = cairo_create(win_surf);
+  cr = cairo_create(view->win_surf);
   cairo_scale(cr, scale, scale);
   if (eraser) {
-    set_source_image(cr);
+    set_source_image(view, cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   } else {
     cairo_set_source_rgb(cr, record[3], record[4], record[5]);
@@ -99,24 +103,28 @@ void paint_stroke_array(const double* record) {
                              static_cast<int>((y2 - y1 + 2 * r + 3) * scale) + 1);
 }
 
-void undo(GtkWidget*, gpointer) {
-  finished_stroke = 1;  // a drag in progress stops painting until the next press
-  clear_drawing();
-  if (current != nullptr) current = current->prev;
-  if (current == nullptr) return;
-  for (GList* node = history; node != nullptr; node = node->next) {
+void undo(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  Strokes& s = ed->strokes;
+  ed->brush.finished_stroke = 1;  // a drag in progress stops painting until the next press
+  clear_drawing(ed);
+  if (s.current != nullptr) s.current = s.current->prev;
+  if (s.current == nullptr) return;
+  for (GList* node = s.history; node != nullptr; node = node->next) {
     const double* record = static_cast<const double*>(node->data);
-    if (static_cast<int>(record[0]) == 0) paint_stroke_array(record);
-    if (node == current) break;
+    if (static_cast<int>(record[0]) == 0) paint_stroke_array(ed, record);
+    if (node == s.current) break;
   }
 }
 
-void redo(GtkWidget*, gpointer) {
-  finished_stroke = 1;
-  GList* candidate = current != nullptr ? current->next : history;
+void redo(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  Strokes& s = ed->strokes;
+  ed->brush.finished_stroke = 1;
+  GList* candidate = s.current != nullptr ? s.current->next : s.history;
   if (candidate == nullptr) return;
   const double* record = static_cast<const double*>(candidate->data);
   if (static_cast<int>(record[0]) != 0) return;
-  paint_stroke_array(record);
-  current = candidate;
+  paint_stroke_array(ed, record);
+  s.current = candidate;
 }

@@ -6,15 +6,17 @@
 
 #include <gtk/gtk.h>
 
-// Edit menu handlers; arguments not used.
-void undo(GtkWidget* item, gpointer data);
-void redo(GtkWidget* item, gpointer data);
+#include "gui/editor.h"
+
+// Edit menu handlers (data: the Editor); the item is not used.
+void undo(GtkWidget* item, gpointer editor);
+void redo(GtkWidget* item, gpointer editor);
 
 // Resets the layer to its base and repaints the view with the image and the base.
-void clear_drawing();
+void clear_drawing(Editor* ed);
 
 // Paints one stroke record (layout in brush.h) on the layer and on the view, in image
 // coordinates at the current zoom.
-void paint_stroke_array(const double* record);
+void paint_stroke_array(Editor* ed, const double* record);
 
 #endif

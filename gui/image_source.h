@@ -1,16 +1,18 @@
-// A cairo surface copy of the image on show, kept so that the eraser and the outline
-// removal, which repaint small areas from the image many times a second, do not convert the
-// whole pixbuf on every call.
+// A cairo surface copy of the image on show, kept in the view record so that the eraser and
+// the outline removal, which repaint small areas from the image many times a second, do not
+// convert the whole pixbuf on every call.
 #ifndef QUILLANE_GUI_IMAGE_SOURCE_H
 #define QUILLANE_GUI_IMAGE_SOURCE_H
 
 #include <cairo.h>
 
-// Sets pixbuf_image at (0, 0) as the source of cr.
-void set_source_image(cairo_t* cr);
+#include "gui/editor.h"
 
-// Forgets the copy; call after the pixels of pixbuf_no_alpha or pixbuf_alpha change.
-// Switching pixbuf_image between the two needs no call.
-void invalidate_image_source();
+// Sets view's pixbuf_image at (0, 0) as the source of cr (in-out view: its copy).
+void set_source_image(View* view, cairo_t* cr);
+
+// Forgets the copy; call after the pixels of the document's pixbufs change. Switching
+// pixbuf_image between the two needs no call.
+void invalidate_image_source(View* view);
 
 #endif

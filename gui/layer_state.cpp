@@ -2,16 +2,11 @@
 
 #include <algorithm>
 
-#include "gui/gtkquillane.h"
-
 namespace {
 
-// Fingerprint of the layer when it was last saved; 0 for "never" (a real one is never 0).
-uint64_t saved_fingerprint = 0;
-
-CalcRegion whole_layer() {
-  return {0, 0, cairo_image_surface_get_width(surf_layer),
-          cairo_image_surface_get_height(surf_layer)};
+CalcRegion whole_layer(const Strokes& strokes) {
+  return {0, 0, cairo_image_surface_get_width(strokes.surf_layer),
+          cairo_image_surface_get_height(strokes.surf_layer)};
 }
 
 }  // namespace
@@ -39,18 +34,18 @@ uint64_t surface_fingerprint(cairo_surface_t* surface, const CalcRegion& region)
   return h == 0 ? 1 : h;
 }
 
-uint64_t layer_fingerprint(const CalcRegion& region) {
-  return surface_fingerprint(surf_layer, region);
+uint64_t layer_fingerprint(const Strokes& strokes, const CalcRegion& region) {
+  return surface_fingerprint(strokes.surf_layer, region);
 }
 
-void note_layer_saved() {
-  saved_fingerprint = layer_fingerprint(whole_layer());
+void note_layer_saved(Strokes* strokes) {
+  strokes->saved_fingerprint = layer_fingerprint(*strokes, whole_layer(*strokes));
 }
 
-void note_layer_unsaved() {
-  saved_fingerprint = 0;
+void note_layer_unsaved(Strokes* strokes) {
+  strokes->saved_fingerprint = 0;  // a real fingerprint is never 0
 }
 
-bool layer_has_unsaved_changes() {
-  return layer_fingerprint(whole_layer()) != saved_fingerprint;
+bool layer_has_unsaved_changes(const Strokes& strokes) {
+  return layer_fingerprint(strokes, whole_layer(strokes)) != strokes.saved_fingerprint;
 }

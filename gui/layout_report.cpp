@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "gui/gtkquillane.h"
-
 namespace {
 
 void print_widget(const char* name, int index, GtkWidget* widget) {
@@ -38,10 +36,10 @@ bool layout_report_wanted() {
   return g_getenv("QUILLANE_PRINT_LAYOUT") != nullptr;
 }
 
-void report_main_layout() {
-  print_widget("canvas", 0, drawing_area);
-  int n = gtk_toolbar_get_n_items(GTK_TOOLBAR(toolbar));
-  for (int i = 0; i < n; ++i) print_widget("item", i, GTK_WIDGET(toolbar_item(toolbar, i)));
+void report_main_layout(const View& view) {
+  print_widget("canvas", 0, view.drawing_area);
+  for (int i = 0; i < TOOL_COUNT; ++i)
+    print_widget(toolbar_item_name(static_cast<ToolbarItem>(i)), 0, GTK_WIDGET(view.tool[i]));
   std::printf("layout done\n");
   std::fflush(stdout);
 }

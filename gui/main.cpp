@@ -9,37 +9,43 @@
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/layout_report.h"
-#include "gui/recovery.h"
 #include "gui/quillane_opts.h"
+#include "gui/recovery.h"
 
 namespace {
 
-gboolean print_layout(gpointer) {
-  report_main_layout();
+// The editor and the files named on the command line: an image, and optionally a stroke
+// layer for it.
+struct Start {
+  Editor* ed;
+  const char* image;
+  const char* layer;
+};
+
+gboolean print_layout(gpointer editor) {
+  report_main_layout(static_cast<Editor*>(editor)->view);
   return FALSE;
 }
 
-// The files named on the command line: an image, and optionally a stroke layer for it.
-char* start_image = nullptr;
-char* start_layer = nullptr;
-
-bool open_or_report(const char* path, OpenMode mode) {
+bool open_or_report(Editor* ed, const char* path, OpenMode mode) {
   GError* error = nullptr;
-  if (open_image_file(path, mode, toolbar, &error)) return true;
+  if (open_image_file(ed, path, mode, &error)) return true;
   gchar* text = g_strdup_printf("File open error: %s", error->message);
   g_printerr("quillane: %s\n", text);
-  error_message_dialog(main_window, text);
+  error_message_dialog(ed->view.main_window, text);
   g_free(text);
   g_error_free(error);
   return false;
 }
 
-gboolean open_from_command_line(gpointer) {
-  if (open_or_report(start_image, OPEN_DEFAULT)) {
-    if (start_layer != nullptr) open_or_report(start_layer, OPEN_AS_LAYER);
-    offer_recovery(opened_image_path(), toolbar);
+gboolean open_from_command_line(gpointer data) {
+  const Start* start = static_cast<const Start*>(data);
+  Editor* ed = start->ed;
+  if (open_or_report(ed, start->image, OPEN_DEFAULT)) {
+    if (start->layer != nullptr) open_or_report(ed, start->layer, OPEN_AS_LAYER);
+    offer_recovery(ed, ed->doc().opened_image);
   }
-  if (layout_report_wanted()) g_timeout_add(300, print_layout, nullptr);
+  if (layout_report_wanted()) g_timeout_add(300, print_layout, ed);
   return FALSE;
 }
 
@@ -57,23 +63,22 @@ int main(int argc, char* argv[]) {
     return argc > 3 ? 2 : 0;
   }
 
-  quillane_shared_objects_init();
+  Editor* ed = quillane_shared_objects_init();
   gchar* icon_dir = quillane_icon_dir();
-  quillane_create_main_window(icon_dir);
+  quillane_create_main_window(ed, icon_dir);
   g_free(icon_dir);
 
-  if (argc >= 2) {
-    start_image = argv[1];
-    start_layer = argc == 3 ? argv[2] : nullptr;
-    g_idle_add(open_from_command_line, nullptr);
-  } else if (layout_report_wanted())
-    g_timeout_add(300, print_layout, nullptr);
+  Start start = {ed, argc >= 2 ? argv[1] : nullptr, argc == 3 ? argv[2] : nullptr};
+  if (start.image != nullptr)
+    g_idle_add(open_from_command_line, &start);
+  else if (layout_report_wanted())
+    g_timeout_add(300, print_layout, ed);
 
   gtk_main();
   gdk_threads_leave();
 
-  bool worker_running = calc_workers_alive() > 0;
-  quillane_shared_objects_release();
+  bool worker_running = ed->calc.workers_alive() > 0;
+  quillane_shared_objects_release(ed);
   if (worker_running) {
     // The window was closed during a calculation, which was cancelled: nothing waits for its
     // result, so end the process now instead of joining a worker that may still be inside a

@@ -3,147 +3,168 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "gui/gtk_calc.h"
-#include "gui/gtkquillane.h"
 #include "gui/image_source.h"
 #include "gui/view.h"
 
-void show_mode_items(GtkWidget* tb) {
-  // Items 3..14; 0 to 2 are always shown.
-  static const bool shown_in_edit[15] = {true, true, true, false, true, true, true, true,
-                                         true, true, true, true,  true, true, true};
-  static const bool shown_in_view[15] = {true, true, true, true, false, false, false, false,
-                                         true, true, true, true, true,  false, false};
-  for (int i = 3; i < 15; ++i) {
-    GtkWidget* item = GTK_WIDGET(toolbar_item(tb, i));
-    if (in_edit_mode ? shown_in_edit[i] : shown_in_view[i])
+namespace {
+
+// Items not named here show in both modes.
+bool shown_in_mode(int item, bool edit) {
+  switch (item) {
+    case TOOL_ALPHA:
+      return !edit;
+    case TOOL_CALCULATE:
+    case TOOL_FG:
+    case TOOL_BG:
+    case TOOL_ERASER:
+    case TOOL_BRUSH_SPIN:
+    case TOOL_BRUSH_SLIDER:
+      return edit;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+void show_mode_items(View* view) {
+  for (int i = 0; i < TOOL_COUNT; ++i) {
+    GtkWidget* item = GTK_WIDGET(view->tool[i]);
+    if (shown_in_mode(i, view->in_edit_mode != 0))
       gtk_widget_show(item);
     else
       gtk_widget_hide(item);
   }
 }
 
-void set_mode_cursor() {
-  if (drawing_area == nullptr || drawing_area->window == nullptr) return;
-  gdk_window_set_cursor(drawing_area->window, in_edit_mode ? blank_cursor : nullptr);
+void set_mode_cursor(const View& view) {
+  if (view.drawing_area == nullptr || view.drawing_area->window == nullptr) return;
+  gdk_window_set_cursor(view.drawing_area->window, view.in_edit_mode ? view.blank_cursor : nullptr);
 }
 
-void cb_toggle_mode(GtkWidget*, gpointer tb) {
-  int w = gdk_pixbuf_get_width(pixbuf_image);
-  int h = gdk_pixbuf_get_height(pixbuf_image);
-  GtkToolItem* toggle = toolbar_item(GTK_WIDGET(tb), 0);
-  in_edit_mode = !gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(toggle));
-  show_mode_items(GTK_WIDGET(tb));
-  pixbuf_image = in_edit_mode ? pixbuf_no_alpha : pixbuf_alpha;
-  set_mode_cursor();
-  rebuild_view_surface();
-  if (calc_ROI_is_set || !in_edit_mode) {
-    set_ROI_for_winsurf();
-    draw_rect(drawing_area, left_x, top_y);
+void cb_toggle_mode(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  View* view = &ed->view;
+  int w = gdk_pixbuf_get_width(view->pixbuf_image);
+  int h = gdk_pixbuf_get_height(view->pixbuf_image);
+  GtkToggleToolButton* toggle = GTK_TOGGLE_TOOL_BUTTON(view->tool[TOOL_MODE]);
+  view->in_edit_mode = !gtk_toggle_tool_button_get_active(toggle);
+  show_mode_items(view);
+  view->pixbuf_image = view->in_edit_mode ? ed->doc().pixbuf_no_alpha : ed->doc().pixbuf_alpha;
+  set_mode_cursor(*view);
+  rebuild_view_surface(ed);
+  if (ed->doc().calc_ROI_is_set || !view->in_edit_mode) {
+    set_ROI_for_winsurf(view, ed->doc());
+    draw_rect(ed, view->drawing_area, view->left_x, view->top_y);
   }
-  gtk_widget_queue_draw_area(drawing_area, 0, 0, static_cast<int>(w * scale),
-                             static_cast<int>(h * scale));
+  gtk_widget_queue_draw_area(view->drawing_area, 0, 0, static_cast<int>(w * view->scale),
+                             static_cast<int>(h * view->scale));
 }
 
-void toggle_calc_ROI(GtkWidget* item, gpointer) {
+void toggle_calc_ROI(GtkWidget* item, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
   gboolean active = gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item));
-  if (calculation_running()) {
+  Document* doc = document_to_change(ed);
+  if (doc == nullptr) {
     // The running calculation's result is placed by the region: keep the item as it was.
-    if (active != static_cast<gboolean>(calc_ROI_is_set)) {
-      g_signal_handlers_block_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), nullptr);
-      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), calc_ROI_is_set);
-      g_signal_handlers_unblock_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), nullptr);
+    const int in_use = ed->doc().calc_ROI_is_set;
+    if (active != static_cast<gboolean>(in_use)) {
+      g_signal_handlers_block_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), editor);
+      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), in_use);
+      g_signal_handlers_unblock_by_func(item, reinterpret_cast<gpointer>(toggle_calc_ROI), editor);
     }
-    refuse_while_calculating();
     return;
   }
-  calc_ROI_is_set = active ? 1 : 0;
-  set_ROI_for_winsurf();
-  if (calc_ROI_is_set || !in_edit_mode)
-    draw_rect(drawing_area, x_img_ROI * scale, y_img_ROI * scale);
+  View* view = &ed->view;
+  doc->calc_ROI_is_set = active ? 1 : 0;
+  set_ROI_for_winsurf(view, *doc);
+  if (doc->calc_ROI_is_set || !view->in_edit_mode)
+    draw_rect(ed, view->drawing_area, doc->x_img_ROI * view->scale, doc->y_img_ROI * view->scale);
   else
-    del_rect(drawing_area);
+    del_rect(ed, view->drawing_area);
 }
 
-void draw_rect(GtkWidget* widget, double x, double y) {
-  selection_w = std::fabs(m_button_x - x) + 1;
-  selection_h = std::fabs(m_button_y - y) + 1;
-  left_x = std::fmin(m_button_x, x);
-  top_y = std::fmin(m_button_y, y);
-  selection_w = std::floor(selection_w + 0.5);
-  selection_h = std::floor(selection_h + 0.5);
-  left_x = std::floor(left_x + 0.5);
-  top_y = std::floor(top_y + 0.5);
+void draw_rect(Editor* ed, GtkWidget* widget, double x, double y) {
+  View& v = ed->view;
+  v.selection_w = std::fabs(v.m_button_x - x) + 1;
+  v.selection_h = std::fabs(v.m_button_y - y) + 1;
+  v.left_x = std::fmin(v.m_button_x, x);
+  v.top_y = std::fmin(v.m_button_y, y);
+  v.selection_w = std::floor(v.selection_w + 0.5);
+  v.selection_h = std::floor(v.selection_h + 0.5);
+  v.left_x = std::floor(v.left_x + 0.5);
+  v.top_y = std::floor(v.top_y + 0.5);
 
-  cairo_t* cr = cairo_create(win_surf);
+  cairo_t* cr = cairo_create(v.win_surf);
   static const double dash[] = {4.0, 2.0};
   cairo_set_dash(cr, dash, 2, 0);
-  cairo_set_source_rgb(cr, calc_ROI_is_set, 0, 0);
-  cairo_rectangle(cr, left_x - 0.5, top_y - 0.5, selection_w + 1, selection_h + 1);
+  cairo_set_source_rgb(cr, ed->doc().calc_ROI_is_set, 0, 0);
+  cairo_rectangle(cr, v.left_x - 0.5, v.top_y - 0.5, v.selection_w + 1, v.selection_h + 1);
   cairo_set_line_width(cr, 1.0);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
   cairo_stroke(cr);
   cairo_destroy(cr);
-  gtk_widget_queue_draw_area(widget, static_cast<int>(left_x - 1), static_cast<int>(top_y - 1),
-                             static_cast<int>(selection_w + 3), static_cast<int>(selection_h + 3));
+  gtk_widget_queue_draw_area(widget, static_cast<int>(v.left_x - 1), static_cast<int>(v.top_y - 1),
+                             static_cast<int>(v.selection_w + 3),
+                             static_cast<int>(v.selection_h + 3));
 }
 
-void del_rect(GtkWidget* widget) {
-  cairo_t* cr = cairo_create(win_surf);
-  cairo_scale(cr, scale, scale);
-  set_source_image(cr);
+void del_rect(Editor* ed, GtkWidget* widget) {
+  View& v = ed->view;
+  cairo_t* cr = cairo_create(v.win_surf);
+  cairo_scale(cr, v.scale, v.scale);
+  set_source_image(&v, cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-  cairo_rectangle(cr, (left_x - 1) / scale, (top_y - 1) / scale, (selection_w + 4) / scale,
-                  (selection_h + 4) / scale);
+  cairo_rectangle(cr, (v.left_x - 1) / v.scale, (v.top_y - 1) / v.scale,
+                  (v.selection_w + 4) / v.scale, (v.selection_h + 4) / v.scale);
   cairo_fill(cr);
   cairo_destroy(cr);
-  gtk_widget_queue_draw_area(widget, static_cast<int>(left_x - 1), static_cast<int>(top_y - 1),
-                             static_cast<int>(selection_w + 4), static_cast<int>(selection_h + 4));
+  gtk_widget_queue_draw_area(widget, static_cast<int>(v.left_x - 1), static_cast<int>(v.top_y - 1),
+                             static_cast<int>(v.selection_w + 4),
+                             static_cast<int>(v.selection_h + 4));
 }
 
-namespace {
-int region_image_width = 0, region_image_height = 0;
-}  // namespace
-
-void note_region_image(int width, int height) {
-  region_image_width = width;
-  region_image_height = height;
+void note_region_image(Document* doc, int width, int height) {
+  doc->region_image_width = width;
+  doc->region_image_height = height;
 }
 
-bool region_belongs_to_image(int width, int height) {
-  return w_img_ROI > 0 && h_img_ROI > 0 && region_image_width == width &&
-         region_image_height == height;
+bool region_belongs_to_image(const Document& doc, int width, int height) {
+  return doc.w_img_ROI > 0 && doc.h_img_ROI > 0 && doc.region_image_width == width &&
+         doc.region_image_height == height;
 }
 
-void set_img_ROI_values(int, int) {
-  x_img_ROI = static_cast<int>(left_x / scale + 0.5);
-  y_img_ROI = static_cast<int>(top_y / scale + 0.5);
-  w_img_ROI = static_cast<int>(selection_w / scale + 0.5);
-  h_img_ROI = static_cast<int>(selection_h / scale + 0.5);
-  note_region_image(gdk_pixbuf_get_width(pixbuf_image), gdk_pixbuf_get_height(pixbuf_image));
+void set_img_ROI_values(const View& view, Document* doc) {
+  doc->x_img_ROI = static_cast<int>(view.left_x / view.scale + 0.5);
+  doc->y_img_ROI = static_cast<int>(view.top_y / view.scale + 0.5);
+  doc->w_img_ROI = static_cast<int>(view.selection_w / view.scale + 0.5);
+  doc->h_img_ROI = static_cast<int>(view.selection_h / view.scale + 0.5);
+  note_region_image(doc, gdk_pixbuf_get_width(view.pixbuf_image),
+                    gdk_pixbuf_get_height(view.pixbuf_image));
 }
 
-void set_ROI_for_winsurf() {
-  selection_w = w_img_ROI * scale;
-  selection_h = h_img_ROI * scale;
-  left_x = x_img_ROI * scale;
-  top_y = y_img_ROI * scale;
-  m_button_x = left_x + selection_w - 1;
-  m_button_y = top_y + selection_h - 1;
+void set_ROI_for_winsurf(View* view, const Document& doc) {
+  view->selection_w = doc.w_img_ROI * view->scale;
+  view->selection_h = doc.h_img_ROI * view->scale;
+  view->left_x = doc.x_img_ROI * view->scale;
+  view->top_y = doc.y_img_ROI * view->scale;
+  view->m_button_x = view->left_x + view->selection_w - 1;
+  view->m_button_y = view->top_y + view->selection_h - 1;
 }
 
-void start_selection(GtkWidget* widget) {
-  del_rect(widget);
-  left_x = top_y = 0;
-  x_img_ROI = y_img_ROI = 0;
-  w_img_ROI = gdk_pixbuf_get_width(pixbuf_image);
-  h_img_ROI = gdk_pixbuf_get_height(pixbuf_image);
-  note_region_image(w_img_ROI, h_img_ROI);
+void start_selection(Editor* ed, Document* doc, GtkWidget* widget) {
+  View& v = ed->view;
+  del_rect(ed, widget);
+  v.left_x = v.top_y = 0;
+  doc->x_img_ROI = doc->y_img_ROI = 0;
+  doc->w_img_ROI = gdk_pixbuf_get_width(v.pixbuf_image);
+  doc->h_img_ROI = gdk_pixbuf_get_height(v.pixbuf_image);
+  note_region_image(doc, doc->w_img_ROI, doc->h_img_ROI);
 }
 
-void drag_selection(GtkWidget* widget, int x, int y) {
-  del_rect(widget);
-  draw_rect(widget, x, y);
-  set_img_ROI_values(x, y);
+void drag_selection(Editor* ed, Document* doc, GtkWidget* widget, int x, int y) {
+  del_rect(ed, widget);
+  draw_rect(ed, widget, x, y);
+  set_img_ROI_values(ed->view, doc);
 }

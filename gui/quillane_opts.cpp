@@ -1,30 +1,14 @@
 #include "gui/quillane_opts.h"
 
 #include "gui/dialog_run.h"
-#include "gui/gtkquillane.h"
+#include "gui/editor.h"
 #include "matting/calc_options.h"
 
 void opts_set_default(OptionArgs* record) {
-  CalcOptions defaults;
-  calc_options_default(&defaults);
-  record->levels_num = defaults.levels_num;
-  record->active_levels_num = defaults.active_levels_num;
-  record->window_radius = defaults.window_radius;
-  record->softness = defaults.softness;
-  record->threshold = defaults.threshold;
-  record->auto_levels = defaults.auto_levels;
-  record->solver = defaults.solver;
+  calc_options_default(&record->options);
 }
 
 namespace {
-
-CalcOptions options_of(const OptionArgs* record) {
-  CalcOptions opts = {record->levels_num, record->active_levels_num, record->softness,
-                      record->threshold, record->window_radius};
-  opts.auto_levels = record->auto_levels;
-  opts.solver = record->solver;
-  return opts;
-}
 
 const char kAutoLevelsKey[] = "quillane-auto-levels";
 const char kSolverKey[] = "quillane-solver";
@@ -65,8 +49,14 @@ void signal_set_defaults(GtkWidget* button, gpointer spin_buttons) {
     gtk_combo_box_set_active(GTK_COMBO_BOX(solver), calc_solver_choice.default_value);
 }
 
-void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
-  GtkWidget* parent = drawing_area != nullptr ? gtk_widget_get_toplevel(drawing_area) : nullptr;
+void gtk_options_dialog_open(GtkWidget*, gpointer editor) {
+  Editor* ed = static_cast<Editor*>(editor);
+  bool accepted = run_options_dialog(ed->view.drawing_area, ed->calc.pass_option_args);
+  ed->calc.ok_to_calc = accepted ? 1 : 0;
+}
+
+bool run_options_dialog(GtkWidget* widget, OptionArgs* record) {
+  GtkWidget* parent = widget != nullptr ? gtk_widget_get_toplevel(widget) : nullptr;
   int bound = levels_bound(record->img_width, record->img_height);
   GtkWidget* dialog = gtk_dialog_new_with_buttons(
       "options for calculation", parent != nullptr ? GTK_WINDOW(parent) : nullptr,
@@ -75,12 +65,12 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   // Enter in any field accepts, as in every other dialog a user meets.
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 
-  CalcOptions current = options_of(record);
+  const CalcOptions& current = record->options;
   GtkAdjustment* adjustment[CALC_OPTION_COUNT];
   for (int id = 0; id < CALC_OPTION_COUNT; ++id) {
     const CalcOptionSpec& info = calc_option_table[id];
     double upper = calc_option_upper(static_cast<CalcOptionId>(id), record->img_width,
-                                     record->img_height, record->levels_num);
+                                     record->img_height, current.levels_num);
     if (id == OPT_LEVELS) upper = bound;
     adjustment[id] =
         GTK_ADJUSTMENT(gtk_adjustment_new(calc_option_get(current, static_cast<CalcOptionId>(id)),
@@ -115,14 +105,14 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
   GtkWidget* solver = gtk_combo_box_new_text();
   for (int i = 0; i < calc_solver_choice.count; ++i)
     gtk_combo_box_append_text(GTK_COMBO_BOX(solver), calc_solver_choice.labels[i]);
-  gtk_combo_box_set_active(GTK_COMBO_BOX(solver), record->solver);
+  gtk_combo_box_set_active(GTK_COMBO_BOX(solver), current.solver);
   gtk_widget_set_name(solver, calc_solver_choice.name);
   gtk_box_pack_start(GTK_BOX(content), solver, FALSE, FALSE, 0);
   GSList* spin_list = nullptr;
   for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id)
     spin_list = g_slist_prepend(spin_list, spin[id]);
   g_signal_connect(auto_check, "toggled", G_CALLBACK(follow_auto_levels), spin_list);
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(auto_check), record->auto_levels != 0);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(auto_check), current.auto_levels != 0);
   follow_auto_levels(GTK_TOGGLE_BUTTON(auto_check), spin_list);
   GtkWidget* reset = gtk_button_new_with_label("Reset to default values");
   g_object_set_data(G_OBJECT(reset), kAutoLevelsKey, auto_check);
@@ -141,19 +131,13 @@ void gtk_options_dialog_open(GtkWidget*, OptionArgs* record) {
     for (int id = 0; id < CALC_OPTION_COUNT; ++id)
       calc_option_set(&chosen, static_cast<CalcOptionId>(id),
                       gtk_adjustment_get_value(adjustment[id]));
-    record->levels_num = chosen.levels_num;
-    record->active_levels_num = chosen.active_levels_num;
-    record->softness = chosen.softness;
-    record->threshold = chosen.threshold;
-    record->window_radius = chosen.window_radius;
-    record->auto_levels = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_check)) ? 1 : 0;
-    record->solver = gtk_combo_box_get_active(GTK_COMBO_BOX(solver));
-    ok_to_calc = 1;
-  } else {
-    // Cancel, and also Escape or the close button: nobody expects closing a dialog to start a
-    // calculation that may take minutes. The record stays as it was.
-    ok_to_calc = 0;
+    chosen.auto_levels = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(auto_check)) ? 1 : 0;
+    chosen.solver = gtk_combo_box_get_active(GTK_COMBO_BOX(solver));
+    record->options = chosen;
   }
+  // Cancel, and also Escape or the close button, leave the record as it was: nobody expects
+  // closing a dialog to start a calculation that may take minutes.
   gtk_widget_destroy(dialog);
   g_slist_free(spin_list);
+  return response == GTK_RESPONSE_OK;
 }

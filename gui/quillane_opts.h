@@ -4,16 +4,20 @@
 
 #include <gtk/gtk.h>
 
-#include "gui/gtk_calc.h"
+#include "gui/calc_request.h"
 
 // Out record: the options at their defaults (automatic levels off); the image size is left
 // alone.
 void opts_set_default(OptionArgs* record);
 
-// Runs the modal dialog "options for calculation" on record (in-out). OK writes the values and
-// sets ok_to_calc to 1; Cancel, Escape or closing the dialog set ok_to_calc to 0 and leave the
-// record. widget is not used.
-void gtk_options_dialog_open(GtkWidget* widget, OptionArgs* record);
+// Runs the modal dialog "options for calculation", transient for widget's toplevel (may be
+// null), on record (in-out). OK writes the values and returns true; Cancel, Escape or closing
+// the dialog return false and leave the record.
+bool run_options_dialog(GtkWidget* widget, OptionArgs* record);
+
+// Edit > Preferences and Calculate (data: the Editor): runs the dialog on the editor's option
+// record and keeps its answer in ok_to_calc (1 OK, 0 otherwise). widget is not used.
+void gtk_options_dialog_open(GtkWidget* widget, gpointer editor);
 
 // "value_changed" of the levels adjustment: bounds the steps adjustment by the levels.
 void cb_levels_num(GtkAdjustment* levels, GtkAdjustment* steps);

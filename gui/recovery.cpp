@@ -9,23 +9,16 @@
 
 #include "gui/dialog_run.h"
 #include "gui/gtk_file_IO.h"
-#include "gui/gtkquillane.h"
 #include "gui/layer_state.h"
 #include "gui/quillane_opts.h"
 
 namespace {
 
-// Files written or restored by this run, removed by a normal close.
-GSList* session_files = nullptr;
-// The file written last and what it holds: a large layer takes about a second to write, so
-// an unchanged one is not written again.
-gchar* last_written = nullptr;
-uint64_t last_fingerprint = 0;
-
-void remember(const gchar* path) {
-  if (g_slist_find_custom(session_files, path, reinterpret_cast<GCompareFunc>(std::strcmp)) ==
-      nullptr)
-    session_files = g_slist_prepend(session_files, g_strdup(path));
+// Files written or restored by this run are removed by a normal close.
+void remember(Session* session, const gchar* path) {
+  GSList*& files = session->recovery_files;
+  if (g_slist_find_custom(files, path, reinterpret_cast<GCompareFunc>(std::strcmp)) == nullptr)
+    files = g_slist_prepend(files, g_strdup(path));
 }
 
 gchar* recovery_folder() {
@@ -61,12 +54,14 @@ gchar* recovery_file_for(const gchar* image_path) {
   return path;
 }
 
-bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer) {
+bool write_recovery_file(Session* session, const gchar* image_path, cairo_surface_t* layer) {
   if (image_path == nullptr) return false;
   gchar* path = recovery_file_for(image_path);
   const uint64_t fingerprint = surface_fingerprint(
       layer, {0, 0, cairo_image_surface_get_width(layer), cairo_image_surface_get_height(layer)});
-  if (fingerprint == last_fingerprint && g_strcmp0(path, last_written) == 0 &&
+  // A large layer takes about a second to write: an unchanged one is not written again.
+  if (fingerprint == session->recovery_fingerprint &&
+      g_strcmp0(path, session->recovery_written) == 0 &&
       g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
     g_free(path);
     return true;
@@ -107,24 +102,25 @@ bool write_recovery_file(const gchar* image_path, cairo_surface_t* layer) {
     g_printerr("quillane: recovery file %s: %s (%s)\n", path, failed,
                error != 0 ? g_strerror(error) : "write error");
   else
-    remember(path);
-  g_free(last_written);
-  last_written = failed == nullptr ? g_strdup(path) : nullptr;
-  last_fingerprint = fingerprint;
+    remember(session, path);
+  g_free(session->recovery_written);
+  session->recovery_written = failed == nullptr ? g_strdup(path) : nullptr;
+  session->recovery_fingerprint = fingerprint;
   g_free(temp);
   g_free(folder);
   g_free(path);
   return failed == nullptr;
 }
 
-void offer_recovery(const gchar* image_path, GtkWidget* tb) {
+void offer_recovery(Editor* ed, const gchar* image_path) {
   if (image_path == nullptr) return;
   gchar* path = recovery_file_for(image_path);
+  GdkPixbuf* image = ed->doc().pixbuf_no_alpha;
+  GtkWidget* window = ed->view.main_window;
   int w = 0, h = 0;
   bool fits = g_file_test(path, G_FILE_TEST_IS_REGULAR) &&
               gdk_pixbuf_get_file_info(path, &w, &h) != nullptr &&
-              w == gdk_pixbuf_get_width(pixbuf_no_alpha) &&
-              h == gdk_pixbuf_get_height(pixbuf_no_alpha);
+              w == gdk_pixbuf_get_width(image) && h == gdk_pixbuf_get_height(image);
   if (!fits) {
     g_free(path);
     return;
@@ -140,7 +136,7 @@ void offer_recovery(const gchar* image_path, GtkWidget* tb) {
   }
   gchar* base = g_path_get_basename(image_path);
   GtkWidget* ask = gtk_message_dialog_new(
-      GTK_WINDOW(main_window),
+      GTK_WINDOW(window),
       static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
       "Strokes painted on \"%s\" were kept before a calculation (%s), and the editor was not "
@@ -155,12 +151,12 @@ void offer_recovery(const gchar* image_path, GtkWidget* tb) {
   gtk_widget_destroy(ask);
   if (answer == GTK_RESPONSE_ACCEPT) {
     GError* error = nullptr;
-    if (open_image_file(path, OPEN_AS_LAYER, tb, &error)) {
-      note_layer_unsaved();
-      remember(path);  // kept until the restored strokes are closed normally
+    if (open_image_file(ed, path, OPEN_AS_LAYER, &error)) {
+      note_layer_unsaved(&ed->strokes);
+      remember(&ed->session, path);  // kept until the restored strokes are closed normally
     } else {
       gchar* text = g_strdup_printf("File open error: %s", error->message);
-      error_message_dialog(main_window, text);
+      error_message_dialog(window, text);
       g_free(text);
       g_error_free(error);
     }
@@ -170,9 +166,9 @@ void offer_recovery(const gchar* image_path, GtkWidget* tb) {
   g_free(path);
 }
 
-void remove_recovery_files() {
-  for (GSList* l = session_files; l != nullptr; l = l->next)
+void remove_recovery_files(Session* session) {
+  for (GSList* l = session->recovery_files; l != nullptr; l = l->next)
     g_unlink(static_cast<const gchar*>(l->data));
-  g_slist_free_full(session_files, g_free);
-  session_files = nullptr;
+  g_slist_free_full(session->recovery_files, g_free);
+  session->recovery_files = nullptr;
 }

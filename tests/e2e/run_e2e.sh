@@ -77,12 +77,12 @@ save_as() {  # path: Ctrl+S, the name typed into the Save dialog
   wait_for 20 "$1" test -s "$1"
 }
 calculate() {  # screenshot name: Calculate, the options accepted with Enter
-  click_at item 4
+  click_at calculate
   in_dialog "options for calculation" "$1" key Return
 }
 
 # A brush of 14 pixels, typed into its spin button.
-read -r sx sy < <(centre item 13)
+read -r sx sy < <(centre brush-size)
 xdotool mousemove "$sx" "$sy" click --repeat 3 1 key ctrl+a type 14 key Return sleep 0.2
 # White (the brush at start) down the middle, across the chest and round the head; black round
 # the fur, a brush width or two away, and further out.
@@ -90,7 +90,7 @@ paint 335,105 328,170 338,240 350,320 345,420
 paint 215,300 280,280 345,275 410,282 470,305
 paint 215,235 240,175 295,135 365,105 405,130 452,178 478,245
 paint 200,340 225,385 265,410 345,428 425,415 465,390 485,345
-click_at item 6
+click_at bg
 paint 150,434 118,360 122,290 140,215 172,155 215,98 262,58 305,32 345,24 390,32 432,58 470,100 \
   505,155 540,215 556,290 563,360 552,434
 paint 40,40 35,200 45,420
@@ -115,7 +115,7 @@ cp "$work/strokes.png" "$work/result.png" "$artifacts/" 2>/dev/null
 "$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
 
 # Back in edit mode, one more stroke, never saved, and a calculation that quitting ends.
-click_at item 0
+click_at mode
 paint 600,200 600,300
 calculate options-last
 wait_for 20 "the progress bar" cancel_shown 3

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/clean_edges.h"
+#include "gui/calc_progress.h"
 #include "gui/closing.h"
 #include "gui/layer_state.h"
 #include "gui/persistence.h"
@@ -27,7 +27,7 @@ guint32 halves(int x, int y) {  // dark on the left, bright on the right, a litt
   return 0xff000000u | v * 0x010101u;
 }
 guint32 matte(int x, int y) {
-  return pixbuf_pixel(pixbuf_alpha, x, y) >> 24;
+  return pixbuf_pixel(ed->doc().pixbuf_alpha, x, y) >> 24;
 }
 
 // Watches the worker's stages on its thread: holds workers at the end of a stage until let go,
@@ -92,30 +92,30 @@ class CalcTest : public EditorTest {
     probe.hold_at = probe.fail_at = -1;
     probe.holders = probe.let_go = 0;
     probe.before = false;
-    calc_worker_observer = &probe;
+    ed->calc.worker_observer = &probe;
     if (!IsSkipped()) open(write_image(dir_, "halves.png", W, H, false, halves));
-    if (!IsSkipped()) gtk_adjustment_set_value(brush_adjustment, 3);
+    if (!IsSkipped()) gtk_adjustment_set_value(ed->view.brush_adjustment, 3);
   }
   void TearDown() override {
     probe.release();  // never leave a worker behind
-    EXPECT_TRUE(!gui_available() || loop_until([] { return calc_workers_alive() == 0; }));
-    calc_worker_observer = nullptr;
-    remove_recovery_files();
+    EXPECT_TRUE(!gui_available() || loop_until([] { return ed->calc.workers_alive() == 0; }));
+    ed->calc.worker_observer = nullptr;
+    remove_recovery_files(&ed->session);
     EditorTest::TearDown();
   }
-  void stroke(int brush_item, int x) {
+  void stroke(ToolbarItem brush_item, int x) {
     click(brush_item);
     drag(x, 6, x, 24);
   }
   void both_strokes() {
-    stroke(5, 30);
-    stroke(6, 9);
+    stroke(TOOL_FG, 30);
+    stroke(TOOL_BG, 9);
   }
   Step options() { return answer_reading("options for calculation", nullptr); }
   // Presses Calculate, accepts the options and waits for the result.
   void calculate() {
-    with_dialogs({options()}, [this] { click(4); });
-    EXPECT_TRUE(loop_until([] { return !calculation_running(); }));
+    with_dialogs({options()}, [this] { click(TOOL_CALCULATE); });
+    EXPECT_TRUE(loop_until([] { return !ed->calc.running(); }));
   }
   // Presses Calculate, accepts the options, and waits until the worker waits at the end of
   // stage (no other worker may be waiting).
@@ -123,16 +123,17 @@ class CalcTest : public EditorTest {
     probe.hold_at = stage;
     probe.before = before;
     probe.holders = probe.let_go = 0;
-    with_dialogs({options()}, [this] { click(4); });
+    with_dialogs({options()}, [this] { click(TOOL_CALCULATE); });
     ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
   }
   void expect_nothing_started() {
-    EXPECT_FALSE(calculation_running());
-    EXPECT_EQ(in_edit_mode, 1);
-    EXPECT_EQ(find_widget(status_bar, [](GtkWidget* w) { return GTK_IS_PROGRESS_BAR(w); }),
+    EXPECT_FALSE(ed->calc.running());
+    EXPECT_EQ(ed->view.in_edit_mode, 1);
+    EXPECT_EQ(find_widget(ed->view.status_bar, [](GtkWidget* w) { return GTK_IS_PROGRESS_BAR(w); }),
               nullptr);
-    EXPECT_TRUE(same_pixels(gdk_pixbuf_get_width(pixbuf_alpha), gdk_pixbuf_get_height(pixbuf_alpha),
-                            matte, [](int, int) { return 255u; }));
+    EXPECT_TRUE(same_pixels(gdk_pixbuf_get_width(ed->doc().pixbuf_alpha),
+                            gdk_pixbuf_get_height(ed->doc().pixbuf_alpha), matte,
+                            [](int, int) { return 255u; }));
   }
 };
 
@@ -140,19 +141,19 @@ class CalcTest : public EditorTest {
 // image's colours. Outside a region everything becomes transparent; a region past the edge is
 // clamped, and stays so; Copy takes the region with its matte, a copy of its own.
 TEST_F(CalcTest, CalculateDeliversTheMatteOfTheRegionIntoViewMode) {
-  stroke(6, 12);
-  stroke(5, 36);
+  stroke(TOOL_BG, 12);
+  stroke(TOOL_FG, 36);
   set_colour(32896, 32896, 32896);  // grey 128
   drag(30, 6, 30, 24);
   calculate();
-  EXPECT_EQ(
-      std::vector<int>({ok_to_calc, in_edit_mode, x_img_ROI, y_img_ROI, w_img_ROI, h_img_ROI}),
-      (std::vector<int>{1, 0, 0, 0, W, H}));
+  EXPECT_EQ(std::vector<int>({ed->calc.ok_to_calc, ed->view.in_edit_mode, ed->doc().x_img_ROI,
+                              ed->doc().y_img_ROI, ed->doc().w_img_ROI, ed->doc().h_img_ROI}),
+            (std::vector<int>{1, 0, 0, 0, W, H}));
   for (int y = 8; y <= 22; ++y) {
     EXPECT_NEAR(int(matte(30, y)), 128, 2) << y;
     EXPECT_EQ(matte(36, y) / 250 + matte(12, y) / 6, 1u) << y;  // >= 250 and <= 5
   }
-  EXPECT_TRUE(same_pixels(W, H, pixels_of(pixbuf_alpha), halves, 0xffffffu));
+  EXPECT_TRUE(same_pixels(W, H, pixels_of(ed->doc().pixbuf_alpha), halves, 0xffffffu));
   EXPECT_TRUE(same_pixels(
       W, H, view_pixel, [](int x, int y) { return matte(x, y) << 24; }, 0xff000000u));
   EXPECT_EQ(layer_pixel(36, 10), 0xffffffffu) << "the strokes stay for the next round";
@@ -163,10 +164,9 @@ TEST_F(CalcTest, CalculateDeliversTheMatteOfTheRegionIntoViewMode) {
     return x >= 8 && x < 32 && y >= 5 && y < 25 ? matte(x, y) : 0u;
   }));
   EXPECT_EQ(matte(36, 12) / 250 + matte(12, 12) / 6, 0u) << "outside, and black";
-  clean_edges_wanted = false;
   ctrl(GDK_c);
-  GdkPixbuf* copied = gdk_pixbuf_copy(pixbuf_alpha);
-  gdk_pixbuf_fill(pixbuf_alpha, 0);  // as the next matte does, in place
+  GdkPixbuf* copied = gdk_pixbuf_copy(ed->doc().pixbuf_alpha);
+  gdk_pixbuf_fill(ed->doc().pixbuf_alpha, 0);  // as the next matte does, in place
   GdkPixbuf* copy = gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(gdk_pixbuf_get_width(copy) * 100 + gdk_pixbuf_get_height(copy), 24 * 100 + 20);
@@ -176,7 +176,8 @@ TEST_F(CalcTest, CalculateDeliversTheMatteOfTheRegionIntoViewMode) {
   g_object_unref(copied);
   select_region(10, 4, 70, 50);
   calculate();
-  EXPECT_EQ(std::vector<int>({x_img_ROI, y_img_ROI, w_img_ROI, h_img_ROI}),
+  EXPECT_EQ(std::vector<int>({ed->doc().x_img_ROI, ed->doc().y_img_ROI, ed->doc().w_img_ROI,
+                              ed->doc().h_img_ROI}),
             (std::vector<int>{10, 4, W - 10, H - 4}));
   EXPECT_EQ(matte(9, 12) + matte(20, 3) + matte(12, 12) / 6, 0u);
   EXPECT_GE(matte(36, 12), 250u);
@@ -195,14 +196,17 @@ TEST_F(CalcTest, RefusedCalculationsChangeNothing) {
     bool options_first;  // the options dialog comes first
     const char* text;    // the error's first words; null: no dialog at all
   } rows[] = {
-      {[&] { stroke(7, 30); }, false, nullptr},                // the white stroke erased
-      {[&] { stroke(7, 9); }, false, nullptr},                 // the black one
+      {[&] { stroke(TOOL_ERASER, 30); }, false, nullptr},      // the white stroke erased
+      {[&] { stroke(TOOL_ERASER, 9); }, false, nullptr},       // the black one
       {[&] { select_region(2, 2, 25, 27); }, false, nullptr},  // white outside the region
       {[&] { layer([](int x, int) { return x < 8    ? 0xff000000u
                                            : x > 30 ? 0xfeffffffu
                                                     : 0u; }); },
        false, nullptr},  // a layer file whose white is not quite opaque
-      {[&] { select_region(5, 5, 14, 24), stroke(5, 12), pass_option_args->window_radius = 5; },
+      {[&] {
+         select_region(5, 5, 14, 24), stroke(TOOL_FG, 12),
+             ed->calc.pass_option_args->options.window_radius = 5;
+       },
        true,
        "Cannot calculate: the calculation region must be at least 2R+1 pixels in each "
        "direction (11 with window radius R = 5); it is 10x20."},
@@ -217,15 +221,15 @@ TEST_F(CalcTest, RefusedCalculationsChangeNothing) {
        false, "The calculation region lies outside the image."},
       {[&] { probe.fail_at = MATTE_STAGE_NUMERIC; }, true, "failure: out_of_memory"},
       {[&] {
-         calc_thread_create = [](GThreadFunc, gpointer, GError** error) -> GThread* {
+         ed->calc.thread_create = [](GThreadFunc, gpointer, GError** error) -> GThread* {
            g_set_error_literal(error, G_THREAD_ERROR, G_THREAD_ERROR_AGAIN, "no thread for you");
            return nullptr;
          };
        },
        true, "The calculation could not be started: no thread for you"}};
-  GThread* (*create)(GThreadFunc, gpointer, GError**) = calc_thread_create;
+  GThread* (*create)(GThreadFunc, gpointer, GError**) = ed->calc.thread_create;
   for (const auto& r : rows) {
-    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), FALSE);
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(ed->view.calc_roi_item), FALSE);
     open(dir_ + "/halves.png");
     both_strokes();
     r.arrange();
@@ -234,16 +238,16 @@ TEST_F(CalcTest, RefusedCalculationsChangeNothing) {
     Steps steps;
     if (r.options_first) steps.push_back(options());
     if (r.text != nullptr) steps.push_back(answer_reading("Error", &text));
-    with_dialogs(steps, [this] { click(4); });
-    EXPECT_TRUE(loop_until([] { return calc_workers_alive() == 0; }));
+    with_dialogs(steps, [this] { click(TOOL_CALCULATE); });
+    EXPECT_TRUE(loop_until([] { return ed->calc.workers_alive() == 0; }));
     EXPECT_EQ(text.rfind(r.text != nullptr ? r.text : "", 0), 0u) << text;
     expect_nothing_started();
     EXPECT_EQ(layer_snapshot(), before);
     probe.fail_at = -1;
-    calc_thread_create = create;
+    ed->calc.thread_create = create;
   }
   open(dir_ + "/halves.png");
-  stroke(6, 9);
+  stroke(TOOL_BG, 9);
   set_colour(32896, 32896, 32896);  // grey 128
   drag(30, 6, 30, 24);
   calculate();
@@ -256,33 +260,35 @@ TEST_F(CalcTest, RefusedCalculationsChangeNothing) {
 TEST_F(CalcTest, DuringARunStrokesChangeButOpenAndTheRegionAreRefused) {
   both_strokes();
   start_held(MATTE_STAGE_LAPLACIAN);
-  stroke(5, 16);  // on the dark half, unknown to the running calculation
-  undo(nullptr, nullptr);
-  redo(nullptr, nullptr);
+  stroke(TOOL_FG, 16);  // on the dark half, unknown to the running calculation
+  undo(nullptr, ed);
+  redo(nullptr, ed);
   const std::vector<guint32> layer = layer_snapshot();
   for (const std::function<void()>& refused : std::vector<std::function<void()>>{
-           [] { on_open_image(nullptr, toolbar); },
+           [] { on_open_image(nullptr, ed); },
            [this] {
              GError* error = nullptr;
              EXPECT_FALSE(
-                 open_image_file((dir_ + "/halves.png").c_str(), OPEN_DEFAULT, toolbar, &error));
+                 open_image_file(ed, (dir_ + "/halves.png").c_str(), OPEN_DEFAULT, &error));
              g_clear_error(&error);
            },
            [this] { select_region(5, 5, 15, 15, true, false); }}) {
-    update_statusbar("", STATUS_MESSAGE, status_bar);
+    update_statusbar("", STATUS_MESSAGE, ed->view.status_bar);
     with_dialogs({}, refused);
     EXPECT_EQ(status_message().rfind("Calculating: wait for the matte", 0), 0u);
     EXPECT_EQ(layer_snapshot(), layer);
-    EXPECT_EQ(std::vector<int>({gdk_pixbuf_get_width(pixbuf_no_alpha), x_img_ROI, y_img_ROI,
-                                w_img_ROI, h_img_ROI, calc_ROI_is_set}),
+    EXPECT_EQ(std::vector<int>({gdk_pixbuf_get_width(ed->doc().pixbuf_no_alpha),
+                                ed->doc().x_img_ROI, ed->doc().y_img_ROI, ed->doc().w_img_ROI,
+                                ed->doc().h_img_ROI, ed->doc().calc_ROI_is_set}),
               (std::vector<int>{W, 0, 0, W, H, 0}));
   }
-  EXPECT_TRUE(calculation_running());
+  EXPECT_TRUE(ed->calc.running());
   set_view_mode(true);  // modes work meanwhile
   probe.release();
-  ASSERT_TRUE(loop_until([] { return !calculation_running(); }));
+  ASSERT_TRUE(loop_until([] { return !ed->calc.running(); }));
   EXPECT_EQ(status_message(), "strokes changed since this calculation");
-  EXPECT_EQ(std::vector<int>({ok_to_calc, in_edit_mode}), (std::vector<int>{1, 0}));
+  EXPECT_EQ(std::vector<int>({ed->calc.ok_to_calc, ed->view.in_edit_mode}),
+            (std::vector<int>{1, 0}));
   EXPECT_LE(matte(16, 12), 55u) << "the stroke painted meanwhile is not in this matte";
   EXPECT_LE(view_pixel(9, 12) >> 24, 5u);
   set_view_mode(false);
@@ -299,24 +305,28 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
   const std::vector<guint32> layer = layer_snapshot();
   for (bool escape : {false, true}) {
     start_held(escape ? MATTE_STAGE_NUMERIC : MATTE_STAGE_LAPLACIAN, escape);
-    settle(250);  // the bar shows what the worker reported last
-    std::string bar = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(pass_calc_args->progress_bar));
-    EXPECT_EQ(bar.rfind(escape ? "analysing" : "building the Laplacian", 0), 0u) << bar;
-    if (!escape) gtk_button_clicked(GTK_BUTTON(pass_calc_args->cancel_button));
+    settle(250);  // the label shows what the worker reported last; the bar pulses all along
+    const CalcProgressView& p = ed->calc.progress;
+    std::string stage = gtk_label_get_text(GTK_LABEL(p.stage_label));
+    EXPECT_EQ(stage.rfind(escape ? "analysing" : "building the Laplacian", 0), 0u) << stage;
+    EXPECT_STREQ(gtk_progress_bar_get_text(GTK_PROGRESS_BAR(p.progress_bar)), kCalculatingText);
+    EXPECT_TRUE(GTK_PROGRESS(p.progress_bar)->activity_mode) << "the bar pulses";
+    if (!escape) gtk_button_clicked(GTK_BUTTON(p.cancel_button));
     GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
-    ev->key.window = GDK_WINDOW(g_object_ref(main_window->window));
+    ev->key.window = GDK_WINDOW(g_object_ref(ed->view.main_window->window));
     ev->key.keyval = GDK_Escape;
-    if (escape) gtk_widget_event(main_window, ev);
+    if (escape) gtk_widget_event(ed->view.main_window, ev);
     gdk_event_free(ev);
-    EXPECT_EQ(std::vector<int>({calculation_running(), ok_to_calc, calc_workers_alive()}),
+    EXPECT_EQ(std::vector<int>({ed->calc.running(), ed->calc.ok_to_calc, ed->calc.workers_alive()}),
               (std::vector<int>{0, 1, 1}));
-    EXPECT_EQ(find_widget(status_bar, [](GtkWidget* b) { return GTK_IS_BUTTON(b); }), nullptr);
+    EXPECT_EQ(find_widget(ed->view.status_bar, [](GtkWidget* b) { return GTK_IS_BUTTON(b); }),
+              nullptr);
     EXPECT_EQ(status_message(), "Calculation cancelled");
-    stroke(5, 20);
-    undo(nullptr, nullptr);
+    stroke(TOOL_FG, 20);
+    undo(nullptr, ed);
     EXPECT_EQ(layer_snapshot(), layer);
     probe.release();
-    ASSERT_TRUE(loop_until([] { return calc_workers_alive() == 0; }));
+    ASSERT_TRUE(loop_until([] { return ed->calc.workers_alive() == 0; }));
     EXPECT_EQ(status_message(), "Calculation cancelled");
     expect_nothing_started();
   }
@@ -331,10 +341,10 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
 // calculates.
 TEST_F(CalcTest, LargeCalculationsAskFirstAndOfferAutomaticLevels) {
   both_strokes();
-  calc_memory_budget = 1;
+  ed->calc.memory_budget = 1;
   std::string text;
   with_dialogs({options(), answer_reading("Large calculation", &text, GTK_RESPONSE_CANCEL)},
-               [this] { click(4); });
+               [this] { click(TOOL_CALCULATE); });
   expect_nothing_started();
   EXPECT_NE(text.find("Automatic levels"), std::string::npos) << text;
   with_dialogs({options(),
@@ -348,10 +358,10 @@ TEST_F(CalcTest, LargeCalculationsAskFirstAndOfferAutomaticLevels) {
                    EXPECT_TRUE(gtk_widget_has_default(b));
                    gtk_button_clicked(GTK_BUTTON(b));
                  }}},
-               [this] { click(4); });
-  calc_memory_budget = 0;
-  EXPECT_TRUE(loop_until([] { return !calculation_running(); }));
-  EXPECT_EQ(pass_option_args->auto_levels, 1);
+               [this] { click(TOOL_CALCULATE); });
+  ed->calc.memory_budget = 0;
+  EXPECT_TRUE(loop_until([] { return !ed->calc.running(); }));
+  EXPECT_EQ(ed->calc.pass_option_args->options.auto_levels, 1);
   EXPECT_GE(matte(30, 12), 250u);
 }
 
@@ -362,7 +372,7 @@ TEST_F(CalcTest, LargeCalculationsAskFirstAndOfferAutomaticLevels) {
 TEST_F(CalcTest, TheOptionsDialogEditsTheRecord) {
   both_strokes();
   auto record = [] {
-    const OptionArgs& o = *pass_option_args;
+    const CalcOptions& o = ed->calc.pass_option_args->options;
     return std::vector<double>({double(o.levels_num), double(o.active_levels_num), o.threshold,
                                 o.softness, double(o.window_radius), double(o.auto_levels),
                                 double(o.solver)});
@@ -391,16 +401,18 @@ TEST_F(CalcTest, TheOptionsDialogEditsTheRecord) {
                      gtk_combo_box_set_active(GTK_COMBO_BOX(field(d, "solver")), 2);
                      gtk_dialog_response(d, response);
                    }}},
-                 [this] { click(4); });
+                 [this] { click(TOOL_CALCULATE); });
     EXPECT_EQ(record(), response == GTK_RESPONSE_OK ? changed : defaults);
+    EXPECT_EQ(ed->calc.running(), response == GTK_RESPONSE_OK);
   }
   ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
-  EXPECT_EQ(pass_calc_args->auto_levels * 10 + pass_calc_args->solver, 10 + CALC_SOLVER_ITERATIVE);
+  EXPECT_EQ(
+      ed->calc.pass_calc_args->options.auto_levels * 10 + ed->calc.pass_calc_args->options.solver,
+      10 + CALC_SOLVER_ITERATIVE);
   probe.release();
-  ASSERT_TRUE(loop_until([] { return !calculation_running(); }));
+  ASSERT_TRUE(loop_until([] { return !ed->calc.running(); }));
   auto edit = [this](const std::function<void(GtkDialog*)>& act) {
-    with_dialogs({{"options for calculation", act}},
-                 [] { gtk_options_dialog_open(nullptr, pass_option_args); });
+    with_dialogs({{"options for calculation", act}}, [] { gtk_options_dialog_open(nullptr, ed); });
   };
   edit([&](GtkDialog* d) {
     gtk_button_clicked(GTK_BUTTON(field(d, "Reset to default values")));
@@ -438,7 +450,7 @@ TEST_F(CalcTest, ClosingAsksAboutUnsavedStrokesAndRecoveryFilesKeepThem) {
     if (r.saved) with_dialogs({choose_file("Save File", strokes)}, [this] { ctrl(GDK_s); });
     g_unlink(strokes.c_str());
     start_held(MATTE_STAGE_LAPLACIAN);
-    gchar* recovery = recovery_file_for(opened_image_path());
+    gchar* recovery = recovery_file_for(ed->doc().opened_image);
     EXPECT_TRUE(g_file_test(recovery, G_FILE_TEST_EXISTS)) << "written before the calculation";
     g_unlink(appdata);
     Steps steps;
@@ -449,22 +461,23 @@ TEST_F(CalcTest, ClosingAsksAboutUnsavedStrokesAndRecoveryFilesKeepThem) {
       if (!r.by_quit) kept = send_delete_event();
       if (!r.by_quit) return;
       // Outside gtk_main(): the window's end must not quit a loop that does not run.
-      g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy),
-                                           nullptr);
-      g_signal_connect(main_window, "destroy", G_CALLBACK(gtk_widget_destroyed), &main_window);
+      g_signal_handlers_disconnect_by_func(ed->view.main_window,
+                                           reinterpret_cast<gpointer>(destroy), ed);
+      g_signal_connect(ed->view.main_window, "destroy", G_CALLBACK(gtk_widget_destroyed),
+                       &ed->view.main_window);
       ctrl(GDK_q);
-      kept = main_window != nullptr;
+      kept = ed->view.main_window != nullptr;
     });
-    EXPECT_EQ(
-        std::vector<bool>({kept, g_file_test(appdata, G_FILE_TEST_EXISTS) != 0,
-                           calculation_running(), g_file_test(recovery, G_FILE_TEST_EXISTS) != 0,
-                           g_file_test(strokes.c_str(), G_FILE_TEST_EXISTS) != 0}),
-        std::vector<bool>({r.kept, !r.kept, r.kept, r.kept, r.save == GTK_RESPONSE_ACCEPT}))
+    EXPECT_EQ(std::vector<bool>({kept, g_file_test(appdata, G_FILE_TEST_EXISTS) != 0,
+                                 ed->calc.running(), g_file_test(recovery, G_FILE_TEST_EXISTS) != 0,
+                                 g_file_test(strokes.c_str(), G_FILE_TEST_EXISTS) != 0}),
+              std::vector<bool>({r.kept, !r.kept, r.kept, r.kept, r.save == GTK_RESPONSE_ACCEPT}))
         << "kept, geometry written, calculating, recovery file, strokes saved: " << r.answer;
     g_free(recovery);
     probe.release();
-    EXPECT_TRUE(loop_until([] { return calc_workers_alive() == 0 && !calculation_running(); }));
-    if (main_window != nullptr) set_view_mode(false);  // the next window starts in edit mode
+    EXPECT_TRUE(loop_until([] { return ed->calc.workers_alive() == 0 && !ed->calc.running(); }));
+    if (ed->view.main_window != nullptr)
+      set_view_mode(false);  // the next window starts in edit mode
   }
   // Strokes that a crash left in a recovery file are offered when their image is opened again:
   // Discard deletes the file, closing the question keeps it, Restore brings them back unsaved.
@@ -473,13 +486,13 @@ TEST_F(CalcTest, ClosingAsksAboutUnsavedStrokesAndRecoveryFilesKeepThem) {
     open(dir_ + "/halves.png");
     both_strokes();
     const std::vector<guint32> painted = layer_snapshot();
-    ASSERT_TRUE(write_recovery_file(opened_image_path(), surf_layer));
-    gchar* recovery = recovery_file_for(opened_image_path());
-    with_dialogs({choose_file("Open image", opened_image_path()),
+    ASSERT_TRUE(write_recovery_file(&ed->session, ed->doc().opened_image, ed->strokes.surf_layer));
+    gchar* recovery = recovery_file_for(ed->doc().opened_image);
+    with_dialogs({choose_file("Open image", ed->doc().opened_image),
                   answer_reading("Restore strokes", nullptr, answer)},
-                 [] { on_open_image(nullptr, toolbar); });
+                 [] { on_open_image(nullptr, ed); });
     EXPECT_EQ(layer_snapshot() == painted, answer == GTK_RESPONSE_ACCEPT);
-    EXPECT_EQ(layer_has_unsaved_changes(), answer == GTK_RESPONSE_ACCEPT);
+    EXPECT_EQ(layer_has_unsaved_changes(ed->strokes), answer == GTK_RESPONSE_ACCEPT);
     EXPECT_EQ(g_file_test(recovery, G_FILE_TEST_EXISTS), answer != GTK_RESPONSE_REJECT);
     g_free(recovery);
   }

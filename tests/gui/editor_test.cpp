@@ -36,8 +36,8 @@ using Geometry = std::vector<int>;
 Geometry window_geometry() {
   settle(200);
   int x = 0, y = 0;
-  gdk_window_get_root_origin(main_window->window, &x, &y);
-  return {x, y, main_window->allocation.width, main_window->allocation.height};
+  gdk_window_get_root_origin(ed->view.main_window->window, &x, &y);
+  return {x, y, ed->view.main_window->allocation.width, ed->view.main_window->allocation.height};
 }
 std::string bytes_of(const Geometry& g) {  // four little-endian 32-bit integers
   std::string out;
@@ -52,7 +52,7 @@ std::string geometry_path(const std::string& base) {
 const guint32 kImage = 0xff406080u;  // a uniform image: scaled pixels stay exact
 
 const double* record(int i) {
-  return static_cast<const double*>(g_list_nth_data(history, guint(i)));
+  return static_cast<const double*>(g_list_nth_data(ed->strokes.history, guint(i)));
 }
 std::vector<double> points(int i) {
   return std::vector<double>(record(i) + 8, record(i) + int(record(i)[7]));
@@ -63,24 +63,27 @@ int count(guint32 colour) {
 }
 std::set<std::pair<int, int>> view_pixels(guint32 colour) {
   std::set<std::pair<int, int>> out;
-  int w = cairo_image_surface_get_width(win_surf), h = cairo_image_surface_get_height(win_surf);
+  int w = cairo_image_surface_get_width(ed->view.win_surf),
+      h = cairo_image_surface_get_height(ed->view.win_surf);
   for (int i = 0; i < w * h; ++i)
     if (view_pixel(i % w, i / w) == colour) out.insert({i % w, i / w});
   return out;
 }
 std::string readout() {
   return gtk_label_get_text(
-      GTK_LABEL(find_widget(status_bar, [](GtkWidget* w) { return GTK_IS_LABEL(w); })));
+      GTK_LABEL(find_widget(ed->view.status_bar, [](GtkWidget* w) { return GTK_IS_LABEL(w); })));
 }
 std::vector<int> region() {
-  return {x_img_ROI, y_img_ROI, w_img_ROI, h_img_ROI};
+  return {ed->doc().x_img_ROI, ed->doc().y_img_ROI, ed->doc().w_img_ROI, ed->doc().h_img_ROI};
 }
 
 // The selection's outline: pixels of its colour lie on the ring just outside the selection
 // and cover a good part of it.
 void expect_outline(guint32 colour) {
   auto dashes = view_pixels(colour);
-  int l = int(left_x), t = int(top_y), r = int(left_x + selection_w), b = int(top_y + selection_h);
+  int l = int(ed->view.left_x), t = int(ed->view.top_y),
+      r = int(ed->view.left_x + ed->view.selection_w),
+      b = int(ed->view.top_y + ed->view.selection_h);
   for (auto p : dashes)
     EXPECT_TRUE(((p.first == l - 1 || p.first == r) && p.second >= t - 1 && p.second <= b) ||
                 ((p.second == t - 1 || p.second == b) && p.first >= l - 1 && p.first <= r))
@@ -91,11 +94,12 @@ void expect_outline(guint32 colour) {
 }  // namespace
 
 TEST_F(EditorTest, TheEditorComesUpInEditModeAndItsCommandsAreReached) {
-  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(main_window)), "Tessaly");
-  for (int i = 0; i < 15; ++i)
-    EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(toolbar_item(toolbar, i))), i != 3) << i;
-  for (int i : {0, 3, 5, 6}) {  // read from ICON_DIR, not the missing-image placeholder
-    GtkWidget* image = gtk_tool_button_get_icon_widget(GTK_TOOL_BUTTON(toolbar_item(toolbar, i)));
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(ed->view.main_window)), "Tessaly");
+  for (int i = 0; i < TOOL_COUNT; ++i)
+    EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(ed->view.tool[i])), i != TOOL_ALPHA) << i;
+  for (int i : {TOOL_MODE, TOOL_ALPHA, TOOL_FG,
+                TOOL_BG}) {  // read from ICON_DIR, not the missing-image placeholder
+    GtkWidget* image = gtk_tool_button_get_icon_widget(GTK_TOOL_BUTTON(ed->view.tool[i]));
     EXPECT_EQ(gtk_image_get_storage_type(GTK_IMAGE(image)), GTK_IMAGE_PIXBUF) << i;
   }
   open_generated(40, 30);
@@ -103,10 +107,11 @@ TEST_F(EditorTest, TheEditorComesUpInEditModeAndItsCommandsAreReached) {
   EXPECT_EQ(layer_pixel(10, 5) & view_pixel(10, 5), 0xffffffffu);
   EXPECT_TRUE(ctrl(GDK_z) && layer_pixel(10, 5) == 0u);
   EXPECT_TRUE(ctrl(GDK_y) && layer_pixel(10, 5) == 0xffffffffu);
-  EXPECT_TRUE(ctrl(GDK_f) && calc_ROI_is_set == 1);
+  EXPECT_TRUE(ctrl(GDK_f) && ed->doc().calc_ROI_is_set == 1);
   // Accelerators, toolbar buttons and menu items open their dialogs.
   auto menu = [](const char* stock) {
-    GtkWidget* bar = find_widget(main_window, [](GtkWidget* w) { return GTK_IS_MENU_BAR(w); });
+    GtkWidget* bar =
+        find_widget(ed->view.main_window, [](GtkWidget* w) { return GTK_IS_MENU_BAR(w); });
     GList* tops = gtk_container_get_children(GTK_CONTAINER(bar));
     GtkWidget* item = nullptr;
     for (GList* t = tops; t != nullptr && item == nullptr; t = t->next)
@@ -119,18 +124,19 @@ TEST_F(EditorTest, TheEditorComesUpInEditModeAndItsCommandsAreReached) {
   };
   const std::pair<std::function<void()>, const char*> rows[] = {
       {[this] { ctrl(GDK_o); }, "Open image"},
-      {[this] { click(2); }, "Save File"},
+      {[this] { click(TOOL_SAVE); }, "Save File"},
       {[&] { menu(GTK_STOCK_PREFERENCES); }, "options for calculation"},
       {[&] { menu(GTK_STOCK_ABOUT); }, "About Quillane"}};
   std::string about;
   for (const auto& r : rows) {
     with_dialogs({{r.second,
                    [&](GtkDialog* d) {
-                     EXPECT_EQ(gdk_window_get_cursor(drawing_area->window), nullptr);
+                     EXPECT_EQ(gdk_window_get_cursor(ed->view.drawing_area->window), nullptr);
                      answer_reading("", &about, GTK_RESPONSE_CANCEL).answer(d);
                    }}},
                  r.first);
-    EXPECT_EQ(gdk_window_get_cursor(drawing_area->window), blank_cursor) << "after " << r.second;
+    EXPECT_EQ(gdk_window_get_cursor(ed->view.drawing_area->window), ed->view.blank_cursor)
+        << "after " << r.second;
   }
   EXPECT_NE(about.find("Quillane 0.10.4"), std::string::npos) << about;
 }
@@ -152,8 +158,8 @@ TEST_F(EditorTest, TheGeometryIsKeptBetweenRuns) {
   for (const auto& r : saved) {
     EnvGuard env("APPDATA", r.appdata);
     rebuild_main_window();
-    gtk_window_move(GTK_WINDOW(main_window), r.g[0], r.g[1]);
-    gtk_window_resize(GTK_WINDOW(main_window), r.g[2], r.g[3]);
+    gtk_window_move(GTK_WINDOW(ed->view.main_window), r.g[0], r.g[1]);
+    gtk_window_resize(GTK_WINDOW(ed->view.main_window), r.g[2], r.g[3]);
     ASSERT_EQ(window_geometry(), r.g);
     testing::internal::CaptureStderr();
     with_dialogs({}, [] { EXPECT_FALSE(send_delete_event()) << "the window may close"; });
@@ -255,9 +261,9 @@ TEST(PixelAccessDeathTest, BrokenPreconditionsAreFatal) {
 TEST_F(EditorTest, ZoomScalesTheViewAndTheReadoutShowsIt) {
   auto size_is = [](int w, int h) {
     int rw = -1, rh = -1;
-    gtk_widget_get_size_request(drawing_area, &rw, &rh);
-    EXPECT_EQ(std::vector<int>({cairo_image_surface_get_width(win_surf),
-                                cairo_image_surface_get_height(win_surf), rw, rh}),
+    gtk_widget_get_size_request(ed->view.drawing_area, &rw, &rh);
+    EXPECT_EQ(std::vector<int>({cairo_image_surface_get_width(ed->view.win_surf),
+                                cairo_image_surface_get_height(ed->view.win_surf), rw, rh}),
               std::vector<int>({w, h, std::max(w, 1), std::max(h, 1)}));
   };
   zoom(12.5);  // the 1 x 1 placeholder shrinks to nothing without harm
@@ -275,11 +281,11 @@ TEST_F(EditorTest, ZoomScalesTheViewAndTheReadoutShowsIt) {
     motion(x, y, 0);
     EXPECT_EQ(readout(), text);
   }
-  click(11);  // "Reset scale to 100%."
+  click(TOOL_ZOOM_100);
   size_is(101, 51);
   open(write_image(dir_, "long.png", 9000, 4, false, [](int, int) { return kImage; }));
   zoom(400);
-  EXPECT_EQ(gtk_adjustment_get_value(zoom_adjustment), 100);
+  EXPECT_EQ(gtk_adjustment_get_value(ed->view.zoom_adjustment), 100);
   size_is(9000, 4);
   EXPECT_EQ(status_message().rfind("Cannot zoom to 400 %: ", 0), 0u);
 }
@@ -300,7 +306,7 @@ TEST_F(EditorTest, AClickPaintsARoundDotCentredByTheBrushParity) {
     SCOPED_TRACE(r.size);
     open_generated(60, 50);
     zoom(r.zoom);
-    gtk_adjustment_set_value(brush_adjustment, r.size);
+    gtk_adjustment_set_value(ed->view.brush_adjustment, r.size);
     press(r.cx, r.cy);
     release(r.cx, r.cy);
     std::vector<int> box = {99, -1, 99, -1};
@@ -314,9 +320,9 @@ TEST_F(EditorTest, AClickPaintsARoundDotCentredByTheBrushParity) {
               (std::vector<double>{0, r.size / 2.0, r.zoom / 100, 1, 1, 1, 1, 12}));
     EXPECT_EQ(points(0), (std::vector<double>{r.px, r.py, r.px, r.py}));
     std::vector<guint32> dot = layer_snapshot();
-    undo(nullptr, nullptr);
+    undo(nullptr, ed);
     EXPECT_EQ(count(0u), 60 * 50);
-    redo(nullptr, nullptr);
+    redo(nullptr, ed);
     EXPECT_EQ(layer_snapshot(), dot);
   }
   EXPECT_EQ(view_pixel(27, 29), 0xffffffffu);  // on the view at 200 %
@@ -332,12 +338,12 @@ TEST_F(EditorTest, BrushesPaintTheirColoursUntilTheButtonIsUp) {
   release(30, 20);
   EXPECT_EQ(points(0), (std::vector<double>{0, 0, 30, 20}));
   EXPECT_EQ(layer_pixel(15, 10) & layer_pixel(1, 1), 0xffffffffu);
-  click(6);  // BG
+  click(TOOL_BG);
   drag(10, 40, 12, 40);
   set_colour(0x8080, 0x4040, 0xc0c0);
   drag(30, 40, 32, 40);
   EXPECT_EQ(record(2)[3], 0x8080 / 65535.0);
-  click(5);  // FG
+  click(TOOL_FG);
   drag(10, 30, 70, 30);
   motion(75, 45);  // after the stroke: nothing
   press(60, 10, GDK_CONTROL_MASK);
@@ -345,8 +351,8 @@ TEST_F(EditorTest, BrushesPaintTheirColoursUntilTheButtonIsUp) {
   motion(70, 40);
   press(70, 10, 0, 3);
   EXPECT_EQ(points(4), (std::vector<double>{70, 30, 60, 10}));
-  EXPECT_EQ(g_list_length(history), 5u);
-  click(7);  // eraser
+  EXPECT_EQ(g_list_length(ed->strokes.history), 5u);
+  click(TOOL_ERASER);
   drag(40, 10, 40, 48);
   EXPECT_EQ(record(5)[6], 0.0);
   const std::vector<guint32> erased = layer_snapshot();
@@ -356,7 +362,7 @@ TEST_F(EditorTest, BrushesPaintTheirColoursUntilTheButtonIsUp) {
     EXPECT_EQ(layer_pixel(30, 40), 0xff8040c0u);
     EXPECT_EQ(layer_pixel(20, 30), 0xffffffffu) << "outside the eraser the stroke stays";
     EXPECT_EQ(layer_pixel(40, 30) | layer_pixel(38, 12) | layer_pixel(75, 42), 0u);
-    EXPECT_EQ(view_pixel(40, 30), pixbuf_pixel(pixbuf_no_alpha, 40, 30));
+    EXPECT_EQ(view_pixel(40, 30), pixbuf_pixel(ed->doc().pixbuf_no_alpha, 40, 30));
     ctrl(GDK_z);
     EXPECT_EQ(layer_pixel(40, 30) & view_pixel(40, 30), 0xffffffffu);
     ctrl(GDK_y);
@@ -371,39 +377,39 @@ TEST_F(EditorTest, UndoAndRedoStepThroughTheStrokes) {
   std::vector<std::vector<guint32>> states = {layer_snapshot()};
   drag(10, 10, 80, 10);  // white
   states.push_back(layer_snapshot());
-  click(6);
+  click(TOOL_BG);
   drag(40, 4, 40, 60);  // black, across the white one
   states.push_back(layer_snapshot());
-  click(5);
+  click(TOOL_FG);
   drag(100, 20, 100, 70);
   states.push_back(layer_snapshot());
   zoom(50);  // replayed at another zoom, on the same pixels
   for (int i : {2, 1, 0, 0}) {
-    undo(nullptr, nullptr);
+    undo(nullptr, ed);
     EXPECT_EQ(layer_snapshot(), states[i]) << i;
   }
   for (int i : {1, 2, 3, 3}) {
-    redo(nullptr, nullptr);
+    redo(nullptr, ed);
     EXPECT_EQ(layer_snapshot(), states[i]) << i;
   }
   EXPECT_EQ(view_pixel(10, 10), 0xff000000u);  // image (20, 20) at 50 %
-  undo(nullptr, nullptr);
-  undo(nullptr, nullptr);
+  undo(nullptr, ed);
+  undo(nullptr, ed);
   EXPECT_EQ(layer_pixel(20, 5), 0xffffffffu) << "the white stroke shows again under the black";
   EXPECT_NE(view_pixel(10, 10), 0xff000000u);
   press(2, 15);  // discards the two undone strokes
   motion(8, 15);
-  EXPECT_EQ(g_list_length(history), 2u);
+  EXPECT_EQ(g_list_length(ed->strokes.history), 2u);
   ctrl(GDK_y);  // nothing to redo, but the drag ends
   motion(20, 15);
   EXPECT_EQ(points(1).size(), 6u);
   EXPECT_EQ(layer_pixel(30, 30), 0u);
-  undo(nullptr, nullptr);
-  undo(nullptr, nullptr);
+  undo(nullptr, ed);
+  undo(nullptr, ed);
   press(15, 15);  // with everything undone, a list of its own
   ctrl(GDK_y);
   motion(15, 16);
-  EXPECT_EQ(g_list_length(history), 1u);
+  EXPECT_EQ(g_list_length(ed->strokes.history), 1u);
   EXPECT_EQ(points(0).size(), 4u);
   EXPECT_EQ(layer_pixel(10, 5), 0u);
 }
@@ -416,7 +422,8 @@ TEST_F(EditorTest, TheSelectionGivesTheRegionAndItsOutline) {
   open(write_image(dir_, "uniform.png", 60, 40, false, [](int, int) { return kImage; }));
   set_view_mode(true);
   drag(10, 10, 5, 20, 2);
-  EXPECT_EQ(std::vector<double>({left_x, top_y, selection_w, selection_h}),
+  EXPECT_EQ(std::vector<double>(
+                {ed->view.left_x, ed->view.top_y, ed->view.selection_w, ed->view.selection_h}),
             (std::vector<double>{5, 10, 6, 11}));
   EXPECT_EQ(region(), (std::vector<int>{5, 10, 6, 11}));
   expect_outline(0xff000000u);
@@ -425,7 +432,8 @@ TEST_F(EditorTest, TheSelectionGivesTheRegionAndItsOutline) {
   drag(10, 10, 5, 20, 2);
   EXPECT_EQ(region(), (std::vector<int>{3, 5, 3, 6}));
   zoom(400);
-  EXPECT_EQ(std::vector<double>({left_x, top_y, selection_w, selection_h, m_button_x, m_button_y}),
+  EXPECT_EQ(std::vector<double>({ed->view.left_x, ed->view.top_y, ed->view.selection_w,
+                                 ed->view.selection_h, ed->view.m_button_x, ed->view.m_button_y}),
             (std::vector<double>{12, 20, 12, 24, 23, 43}));
   expect_outline(0xff000000u);
   press(100, 100);
@@ -441,9 +449,9 @@ TEST_F(EditorTest, TheSelectionGivesTheRegionAndItsOutline) {
   release(25, 7);
   for (auto [view, on] : {std::pair{false, true}, {true, false}, {false, true}, {false, false}}) {
     set_view_mode(view);
-    gtk_menu_item_activate(GTK_MENU_ITEM(calc_roi_item));
+    gtk_menu_item_activate(GTK_MENU_ITEM(ed->view.calc_roi_item));
     settle();
-    EXPECT_EQ(calc_ROI_is_set, on);
+    EXPECT_EQ(ed->doc().calc_ROI_is_set, on);
     if (on || view) expect_outline(on ? 0xffff0000u : 0xff000000u);
     auto red = view_pixels(0xffff0000u);
     EXPECT_TRUE(!on || red.count({24, 7}) || red.count({25, 7})) << "over the strokes";
@@ -461,38 +469,41 @@ TEST_F(EditorTest, TheModesAndTheAlphaView) {
   const guint32 alphas[4] = {0, 128, 255, 64};
   open(write_image(dir_, "bands.png", 40, 20, true,
                    [&](int x, int) { return (alphas[x / 10 % 4] << 24) | 0xc86432u; }));
-  click(6);
+  click(TOOL_BG);
   press(25, 10);
   release(25, 10);
-  const bool in_view[15] = {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0};
+  const std::set<int> edit_only = {TOOL_CALCULATE, TOOL_FG,         TOOL_BG,
+                                   TOOL_ERASER,    TOOL_BRUSH_SPIN, TOOL_BRUSH_SLIDER};
   for (bool view : {true, false}) {
     set_view_mode(view);
-    EXPECT_EQ(in_edit_mode, !view);
-    for (int i = 0; i < 15; ++i)
-      EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(toolbar_item(toolbar, i))),
-                view ? in_view[i] : i != 3)
+    EXPECT_EQ(ed->view.in_edit_mode, !view);
+    for (int i = 0; i < TOOL_COUNT; ++i)
+      EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(ed->view.tool[i])),
+                view ? !edit_only.count(i) : i != TOOL_ALPHA)
           << i;
-    EXPECT_EQ(gdk_window_get_cursor(drawing_area->window), view ? nullptr : blank_cursor);
+    EXPECT_EQ(gdk_window_get_cursor(ed->view.drawing_area->window),
+              view ? nullptr : ed->view.blank_cursor);
     EXPECT_EQ(std::vector<guint32>({view_pixel(5, 10), view_pixel(25, 10)}),
               (std::vector<guint32>{view ? 0u : 0xffc86432u, view ? 0xffc86432u : 0xff000000u}));
   }
   ctrl(GDK_z);
   set_view_mode(true);
   drag(12, 3, 27, 16);
-  click(3);
+  click(TOOL_ALPHA);
   EXPECT_TRUE(same_pixels(40, 20, view_pixel, [&](int x, int) {
     return 0xff000000u | alphas[x / 10 % 4] * 0x010101u;
   }));
   motion(15, 5, 0);
   EXPECT_EQ(readout(), "r128 g128 b128 a255 : x 15 y 5");
-  EXPECT_EQ(pixbuf_pixel(pixbuf_alpha, 15, 5), 0x80c86432u) << "the image keeps its alpha";
+  EXPECT_EQ(pixbuf_pixel(ed->doc().pixbuf_alpha, 15, 5), 0x80c86432u)
+      << "the image keeps its alpha";
   zoom(300);
-  click(3);
+  click(TOOL_ALPHA);
   ctrl(GDK_y);
   EXPECT_EQ(view_pixel(75, 30), 0xff000000u) << "a redo paints on top";
   EXPECT_EQ(view_pixel(45, 30), 0xff808080u);
   for (int i = 0; i < 3; ++i) {  // a zoom, an undo and a mode switch show the image again
-    click(3);
+    click(TOOL_ALPHA);
     i == 0 ? zoom(100) : i == 1 ? (void)ctrl(GDK_z) : (set_view_mode(false), set_view_mode(true));
     EXPECT_EQ(view_pixel(5, 5) | view_pixel(25, 5), 0xffc86432u) << i;
   }

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "gui/clean_edges.h"
 #include "matting/imgutil.h"
 #include "tests/gui/gui_harness.h"
 
@@ -48,10 +47,10 @@ class FilesTest : public EditorTest {
  public:
   void open_with_dialog(const std::string& path, const char* radio = nullptr) {
     with_dialogs({choose_file("Open image", path, GTK_RESPONSE_ACCEPT, radio)},
-                 [] { on_open_image(nullptr, toolbar); });
+                 [] { on_open_image(nullptr, ed); });
   }
   void save(Steps steps) {
-    with_dialogs(std::move(steps), [] { on_save_as(nullptr, main_window); });
+    with_dialogs(std::move(steps), [] { on_save_as(nullptr, ed); });
   }
   void save_as(const std::string& path, gint response = GTK_RESPONSE_ACCEPT) {
     save({choose_file("Save File", path, response)});
@@ -78,36 +77,40 @@ TEST_F(FilesTest, OpeningAnImageStartsAFreshOne) {
     set_view_mode(false);
     open(write_image(dir_, "seed.png", 10, 10, true, rgba_at), OPEN_ALPHA_AS_INPUT);
     drag(1, 1, 6, 6);
-    pass_option_args->softness = 0.25;
+    ed->calc.pass_option_args->options.softness = 0.25;
     set_view_mode(r.view);
     const std::string path =
         write_image(dir_, r.name, 32, 24, r.alpha, r.alpha ? Pixels(rgba_at) : Pixels(blocks),
                     g_str_has_suffix(r.name, "jpg") ? "jpeg" : "png");
     open_with_dialog(path, r.radio);
+    EXPECT_EQ(std::vector<int>({gdk_pixbuf_get_width(ed->doc().pixbuf_alpha),
+                                gdk_pixbuf_get_height(ed->doc().pixbuf_no_alpha),
+                                gdk_pixbuf_get_n_channels(ed->doc().pixbuf_no_alpha),
+                                cairo_image_surface_get_width(ed->strokes.surf_layer),
+                                cairo_image_surface_get_height(ed->view.win_surf),
+                                ed->calc.pass_option_args->img_width,
+                                ed->calc.pass_option_args->img_height}),
+              (std::vector<int>{32, 24, 3, 32, 24, 32, 24}));
     EXPECT_EQ(
-        std::vector<int>(
-            {gdk_pixbuf_get_width(pixbuf_alpha), gdk_pixbuf_get_height(pixbuf_no_alpha),
-             gdk_pixbuf_get_n_channels(pixbuf_no_alpha), cairo_image_surface_get_width(surf_layer),
-             cairo_image_surface_get_height(win_surf), pass_option_args->img_width,
-             pass_option_args->img_height}),
-        (std::vector<int>{32, 24, 3, 32, 24, 32, 24}));
-    EXPECT_EQ(
-        std::vector<double>({left_x, top_y, selection_w, selection_h, pass_option_args->softness}),
+        std::vector<double>({ed->view.left_x, ed->view.top_y, ed->view.selection_w,
+                             ed->view.selection_h, ed->calc.pass_option_args->options.softness}),
         (std::vector<double>{0, 0, 31, 23, 1e-7}));
     auto strokes = [&](int x, int y) -> guint32 {
       guint32 a = rgba_at(x, y) >> 24;
       return !r.alpha || !r.radio ? 0u : a == 255 ? 0xffffffffu : a == 0 ? 0xff000000u : 0u;
     };
-    EXPECT_EQ(initialisinglayer != nullptr, r.alpha && r.radio);
+    EXPECT_EQ(ed->strokes.initialisinglayer != nullptr, r.alpha && r.radio);
     GdkPixbuf* file = load_image(path);
-    EXPECT_TRUE(same_pixels(32, 24, pixels_of(pixbuf_no_alpha), pixels_of(file), 0xffffffu));
-    EXPECT_TRUE(same_pixels(32, 24, pixels_of(pixbuf_alpha), pixels_of(file)));
-    EXPECT_EQ(pixbuf_image, r.view ? pixbuf_alpha : pixbuf_no_alpha);
-    const guint32 shown = strokes(1, 0) != 0 ? strokes(1, 0) : pixbuf_pixel(pixbuf_no_alpha, 1, 0);
+    EXPECT_TRUE(
+        same_pixels(32, 24, pixels_of(ed->doc().pixbuf_no_alpha), pixels_of(file), 0xffffffu));
+    EXPECT_TRUE(same_pixels(32, 24, pixels_of(ed->doc().pixbuf_alpha), pixels_of(file)));
+    EXPECT_EQ(ed->view.pixbuf_image, r.view ? ed->doc().pixbuf_alpha : ed->doc().pixbuf_no_alpha);
+    const guint32 shown =
+        strokes(1, 0) != 0 ? strokes(1, 0) : pixbuf_pixel(ed->doc().pixbuf_no_alpha, 1, 0);
     EXPECT_EQ(view_pixel(1, 0), r.view ? 0u : shown) << "alpha 0 there";
     g_object_unref(file);
-    undo(nullptr, nullptr);
-    redo(nullptr, nullptr);
+    undo(nullptr, ed);
+    redo(nullptr, ed);
     EXPECT_TRUE(same_pixels(32, 24, layer_pixel, strokes)) << "nothing of the old strokes";
   }
 }
@@ -135,8 +138,8 @@ TEST_F(FilesTest, OpenAsLayerReplacesTheLayerOverTheSameImage) {
     open(write_image(dir_, "image.png", 24, 18, false, colour_at));
     drag(2, 2, 8, 2);  // two strokes, and options that are not the defaults
     drag(3, 6, 3, 9);
-    pass_option_args->softness = 0.25;
-    GdkPixbuf* image = pixbuf_no_alpha;
+    ed->calc.pass_option_args->options.softness = 0.25;
+    GdkPixbuf* image = ed->doc().pixbuf_no_alpha;
     open_with_dialog(
         write_image(dir_, "layer.png", r.w, r.h, r.alpha, r.alpha ? Pixels(layer_at) : copy),
         kLayer);
@@ -146,16 +149,16 @@ TEST_F(FilesTest, OpenAsLayerReplacesTheLayerOverTheSameImage) {
       if (r.alpha) return layer_at(x, y);
       return p == colour_at(x, y) ? 0u : 0xff000000u | v << 16 | v << 8 | v;
     };
-    EXPECT_EQ(pixbuf_no_alpha, image);
-    EXPECT_EQ(g_list_length(history), 2u);
-    EXPECT_EQ(pass_option_args->softness, 0.25);
+    EXPECT_EQ(ed->doc().pixbuf_no_alpha, image);
+    EXPECT_EQ(g_list_length(ed->strokes.history), 2u);
+    EXPECT_EQ(ed->calc.pass_option_args->options.softness, 0.25);
     EXPECT_TRUE(same_pixels(24, 18, layer_pixel, want));
     EXPECT_TRUE(same_pixels(24, 18, view_pixel, [&](int x, int y) {
       return want(x, y) != 0 ? want(x, y) : colour_at(x, y);
     }));
-    undo(nullptr, nullptr);
+    undo(nullptr, ed);
     EXPECT_EQ(layer_pixel(5, 2), 0xffffffffu) << "the first stroke, over the base";
-    undo(nullptr, nullptr);
+    undo(nullptr, ed);
     EXPECT_TRUE(same_pixels(24, 18, layer_pixel, want)) << "the base alone";
   }
 }
@@ -188,25 +191,30 @@ TEST_F(FilesTest, AnUnusableFileIsReportedAndChangesNothing) {
     SCOPED_TRACE(r.path);
     open(write_image(dir_, "seed.png", 16, 12, true, rgba_at), OPEN_ALPHA_AS_INPUT);
     drag(2, 2, 9, 2);
-    pass_option_args->softness = 0.125;
-    x_img_ROI = 1, y_img_ROI = 2, w_img_ROI = 5, h_img_ROI = 6;
+    ed->calc.pass_option_args->options.softness = 0.125;
+    Document* doc = document_to_change(ed);
+    doc->x_img_ROI = 1, doc->y_img_ROI = 2, doc->w_img_ROI = 5, doc->h_img_ROI = 6;
     auto state = [] {
       return std::vector<void*>{
-          pixbuf_no_alpha, pixbuf_alpha, initialisinglayer,
-          surf_layer,      history,      GINT_TO_POINTER(x_img_ROI + y_img_ROI + w_img_ROI)};
+          ed->doc().pixbuf_no_alpha,
+          ed->doc().pixbuf_alpha,
+          ed->strokes.initialisinglayer,
+          ed->strokes.surf_layer,
+          ed->strokes.history,
+          GINT_TO_POINTER(ed->doc().x_img_ROI + ed->doc().y_img_ROI + ed->doc().w_img_ROI)};
     };
     const std::vector<void*> before = state();
     const std::vector<guint32> layer = layer_snapshot();
     std::string text;
     with_dialogs({choose_file("Open image", r.path, GTK_RESPONSE_ACCEPT, r.radio),
                   answer_reading("Error", &text)},
-                 [] { on_open_image(nullptr, toolbar); });
+                 [] { on_open_image(nullptr, ed); });
     EXPECT_EQ(text.rfind("File open error: ", 0), 0u) << text;
     EXPECT_NE(text.find(r.says), std::string::npos) << text;
     EXPECT_EQ(state(), before);
     EXPECT_EQ(layer_snapshot(), layer);
-    EXPECT_EQ(pass_option_args->softness, 0.125);
-    undo(nullptr, nullptr);  // back to the alpha-derived base of the image that stays
+    EXPECT_EQ(ed->calc.pass_option_args->options.softness, 0.125);
+    undo(nullptr, ed);  // back to the alpha-derived base of the image that stays
     EXPECT_EQ(layer_pixel(0, 0) ^ layer_pixel(1, 0), 0x00ffffffu);
   }
 }
@@ -227,7 +235,7 @@ TEST_F(FilesTest, TheWrittenNameEndsInPngAndReplacingItIsAsked) {
   EXPECT_EQ(files_in(out + "/my.pictures"), (std::set<std::string>{"layer.png", "image.png"}));
   GdkPixbuf* image = load_image(out + "/result.png");  // "Save image": the opaque image
   ASSERT_NE(image, nullptr);
-  EXPECT_TRUE(same_pixels(10, 10, pixels_of(image), pixels_of(pixbuf_no_alpha)));
+  EXPECT_TRUE(same_pixels(10, 10, pixels_of(image), pixels_of(ed->doc().pixbuf_no_alpha)));
   EXPECT_FALSE(gdk_pixbuf_get_has_alpha(image));
   g_object_unref(image);
   // photo.jpg writes photo.png: declining returns to the dialog, where another name is chosen.
@@ -293,9 +301,10 @@ TEST_F(FilesTest, FailedSavesAreReportedAndKeepTheOldFile) {
   }
 }
 
-// Red seen through blue along a soft edge: with "Clean edge colours" on (the default) the file
-// and the copy have red at the partly transparent pixels and every other byte unchanged, and
-// the image keeps its colours; turned off, the box stays off and both are the image.
+// Red seen through blue along a soft edge: a fresh editor saves and copies the image as it is
+// ("Clean edge colours" unticked at start); ticked, the file and the copy have red at the
+// partly transparent pixels and every other byte unchanged, and the image keeps its colours;
+// the box keeps the choice, and turned off again both are the image.
 TEST_F(FilesTest, CleanEdgeColoursInTheFileAndTheCopy) {
   auto edge = [](int x, int) -> guint32 {
     const double a = std::clamp((x - 4) / 16.0, 0.0, 1.0);
@@ -330,14 +339,16 @@ TEST_F(FilesTest, CleanEdgeColoursInTheFileAndTheCopy) {
     ctrl(GDK_c);
     return gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
   };
-  EXPECT_TRUE(save_clean("clean.png", true));
+  cleaned(copy(), false);
+  EXPECT_FALSE(save_clean("plain.png", false)) << "unticked at start";
+  cleaned(load_image(out + "/plain.png"), false);
+  EXPECT_FALSE(save_clean("clean.png", true));
   cleaned(load_image(out + "/clean.png"), true);
   cleaned(copy(), true);
-  EXPECT_TRUE(same_pixels(24, 6, pixels_of(pixbuf_alpha), edge));
-  EXPECT_TRUE(save_clean("plain.png", false));
-  cleaned(load_image(out + "/plain.png"), false);
+  EXPECT_TRUE(same_pixels(24, 6, pixels_of(ed->doc().pixbuf_alpha), edge));
+  EXPECT_TRUE(save_clean("again.png", false)) << "the choice is remembered";
+  cleaned(load_image(out + "/again.png"), false);
   cleaned(copy(), false);
-  EXPECT_FALSE(save_clean("again.png", true)) << "the choice is remembered";
 }
 
 }  // namespace

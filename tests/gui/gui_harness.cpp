@@ -6,6 +6,8 @@
 
 #include "gui/pixel_access.h"
 
+Editor* ed = nullptr;
+
 namespace {
 
 bool display_ok = false;
@@ -25,16 +27,18 @@ guint32 surface_pixel(cairo_surface_t* s, int x, int y) {
 // Button and motion events share their leading fields, x, y and state.
 void send(GdkEventType type, double x, double y, guint state, guint button = 0) {
   GdkEvent ev = {};
-  ev.button = {type, drawing_area->window, TRUE, 0, x, y, nullptr, state, button, nullptr, 0, 0};
-  gtk_widget_event(drawing_area, &ev);
+  GtkWidget* canvas = ed->view.drawing_area;
+  ev.button = {type, canvas->window, TRUE, 0, x, y, nullptr, state, button, nullptr, 0, 0};
+  gtk_widget_event(canvas, &ev);
 }
 
 // Closes the main window without its handlers: nothing is saved, no main loop is quit.
 void destroy_main_window() {
-  if (main_window == nullptr) return;
-  g_signal_handlers_disconnect_by_func(main_window, reinterpret_cast<gpointer>(destroy), nullptr);
-  gtk_widget_destroy(main_window);
-  main_window = nullptr;
+  GtkWidget*& window = ed->view.main_window;
+  if (window == nullptr) return;
+  g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(destroy), ed);
+  gtk_widget_destroy(window);
+  window = nullptr;
   settle();
 }
 
@@ -74,10 +78,10 @@ void drag(double x0, double y0, double x1, double y1, int steps) {
 }
 
 guint32 layer_pixel(int x, int y) {
-  return surface_pixel(surf_layer, x, y);
+  return surface_pixel(ed->strokes.surf_layer, x, y);
 }
 guint32 view_pixel(int x, int y) {
-  return surface_pixel(win_surf, x, y);
+  return surface_pixel(ed->view.win_surf, x, y);
 }
 guint32 pixbuf_pixel(GdkPixbuf* pixbuf, int x, int y) {
   guchar r = 0, g = 0, b = 0, a = 0;
@@ -89,7 +93,8 @@ Pixels pixels_of(GdkPixbuf* pixbuf) {
 }
 
 std::vector<guint32> layer_snapshot() {
-  int w = cairo_image_surface_get_width(surf_layer), h = cairo_image_surface_get_height(surf_layer);
+  cairo_surface_t* layer = ed->strokes.surf_layer;
+  int w = cairo_image_surface_get_width(layer), h = cairo_image_surface_get_height(layer);
   std::vector<guint32> words;
   for (int i = 0; i < w * h; ++i) words.push_back(layer_pixel(i % w, i / w));
   return words;
@@ -235,7 +240,7 @@ std::string status_message(guint context) {
     gchar* text;
     guint context_id, message_id;
   };
-  for (GSList* l = GTK_STATUSBAR(status_bar)->messages; l != nullptr; l = l->next) {
+  for (GSList* l = GTK_STATUSBAR(ed->view.status_bar)->messages; l != nullptr; l = l->next) {
     const Message* msg = static_cast<const Message*>(l->data);
     if (msg->context_id == context) return msg->text;
   }
@@ -243,9 +248,10 @@ std::string status_message(guint context) {
 }
 
 gboolean send_delete_event() {
+  GtkWidget* window = ed->view.main_window;
   GdkEvent* ev = gdk_event_new(GDK_DELETE);
-  ev->any.window = GDK_WINDOW(g_object_ref(main_window->window));
-  gboolean kept = gtk_widget_event(main_window, ev);
+  ev->any.window = GDK_WINDOW(g_object_ref(window->window));
+  gboolean kept = gtk_widget_event(window, ev);
   gdk_event_free(ev);
   return kept;
 }
@@ -253,7 +259,7 @@ gboolean send_delete_event() {
 void rebuild_main_window() {
   destroy_main_window();
   gchar* icons = quillane_icon_dir();
-  quillane_create_main_window(icons);
+  quillane_create_main_window(ed, icons);
   g_free(icons);
   settle(50);
 }
@@ -261,19 +267,20 @@ void rebuild_main_window() {
 void EditorTest::SetUp() {
   if (!gui_available()) GTEST_SKIP() << "no X display: GUI test skipped (run under xvfb-run)";
   dir_ = fresh_dir("editor");
-  quillane_shared_objects_init();
+  ed = quillane_shared_objects_init();
   rebuild_main_window();
 }
 
 void EditorTest::TearDown() {
   if (!gui_available()) return;
   destroy_main_window();
-  quillane_shared_objects_release();
+  quillane_shared_objects_release(ed);
+  ed = nullptr;
 }
 
 void EditorTest::open(const std::string& path, int mode) {
   GError* error = nullptr;
-  gboolean ok = open_image_file(path.c_str(), static_cast<OpenMode>(mode), toolbar, &error);
+  gboolean ok = open_image_file(ed, path.c_str(), static_cast<OpenMode>(mode), &error);
   ASSERT_TRUE(ok) << (error != nullptr ? error->message : "");
   settle();
 }
@@ -295,33 +302,33 @@ void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) 
   EXPECT_EQ(script.done, script.steps.size()) << "a dialog did not come";
   EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
 }
-void EditorTest::click(int item) {
-  g_signal_emit_by_name(toolbar_item(toolbar, item), "clicked");
+void EditorTest::click(ToolbarItem item) {
+  g_signal_emit_by_name(ed->view.tool[item], "clicked");
   settle();
 }
 void EditorTest::set_view_mode(bool on) {
-  gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(toolbar_item(toolbar, 0)), on);
+  gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(ed->view.tool[TOOL_MODE]), on);
   settle();
 }
 void EditorTest::zoom(double percent) {
-  gtk_adjustment_set_value(zoom_adjustment, percent);
+  gtk_adjustment_set_value(ed->view.zoom_adjustment, percent);
   settle();
 }
 void EditorTest::set_colour(guint16 r, guint16 g, guint16 b) {
-  GtkWidget* button = gtk_bin_get_child(GTK_BIN(toolbar_item(toolbar, 8)));
+  GtkWidget* button = gtk_bin_get_child(GTK_BIN(ed->view.tool[TOOL_COLOUR]));
   GdkColor c = {0, r, g, b};
   gtk_color_button_set_color(GTK_COLOR_BUTTON(button), &c);
   g_signal_emit_by_name(button, "color-set");
 }
 bool EditorTest::ctrl(guint key) {
-  bool handled = gtk_accel_groups_activate(G_OBJECT(main_window), key, GDK_CONTROL_MASK);
+  bool handled = gtk_accel_groups_activate(G_OBJECT(ed->view.main_window), key, GDK_CONTROL_MASK);
   settle();
   return handled;
 }
 void EditorTest::select_region(int x0, int y0, int x1, int y1, bool use, bool view) {
   set_view_mode(true);
   drag(x0, y0, x1, y1);
-  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(calc_roi_item), use);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(ed->view.calc_roi_item), use);
   set_view_mode(view);
 }
 

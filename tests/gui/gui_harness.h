@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "gui/dialog_run.h"
+#include "gui/editor.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
 #include "gui/view.h"
+
+extern Editor* ed;  // the editor of the running test
 
 bool gui_available();
 std::string fresh_dir(const std::string& name);  // a new empty folder of this run
@@ -72,7 +75,7 @@ class EditorTest : public ::testing::Test {
   // Runs action while steps answer modal dialogs in order (from a timeout inside
   // gtk_dialog_run()); expects every step used and no other dialog (any is cancelled).
   void with_dialogs(Steps steps, const std::function<void()>& action);
-  void click(int item);  // a toolbar item
+  void click(ToolbarItem item);
   void set_view_mode(bool on);
   void zoom(double percent);
   void set_colour(guint16 r, guint16 g, guint16 b);  // the colour button's brush
