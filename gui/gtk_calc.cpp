@@ -20,7 +20,8 @@
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
 #include "gui/view.h"
-#include "matting/auto_levels.h"
+#include "matting/calc_plan.h"
+#include "matting/pyramid.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
 #include "numeric/allocate.h"
@@ -127,9 +128,7 @@ enum { RESPONSE_AUTO_LEVELS = 1 };
 // computer can give, the calculation would take very long or fail: ask first, and offer the
 // automatic levels. True to go on; in-out record: auto_levels set when they were chosen.
 bool confirm_memory(GtkWidget* parent, double** mask, int w, int h, OptionArgs* record) {
-  double free_pixels = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) free_pixels += mask[y][x] == 0.0;
+  const double free_pixels = count_unknown_pixels(mask, w, h);
   CalcOptions chosen = options_of(*record);
   const CalcEstimate need = estimate_calculation(w, h, free_pixels, chosen);
   // Over several levels the coarsest, solved for every free pixel, is what the figure means.

@@ -6,18 +6,14 @@
 #include <vector>
 
 #include "matting/calc_control.h"
-#include "matting/imgutil.h"
-#include "matting/iterative_solve.h"
-#include "matting/level_system.h"
-#include "matting/quillane.h"
+#include "matting/calc_plan.h"
+#include "matting/constrained_system.h"
+#include "matting/pyramid.h"
+#include "matting/resample.h"
 #include "matting/schwarz_solver.h"
-#include "matting/stage_profile.h"
 #include "numeric/allocate.h"
 
 namespace {
-
-// The halving filter of the pyramid (5 x 5), as the coarse-to-fine driver uses.
-const int kFilts = 2;
 
 // One level of the pyramid. The finest level borrows the caller's image and arrays.
 struct Level {
@@ -197,9 +193,7 @@ int auto_levels_count(int width, int height, double unknowns, int window_radius,
 double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const CalcOptions& opts,
                            int* status, const AutoLevelsParams& params) {
   const int window = 2 * std::max(opts.window_radius, 1) + 1;
-  double unknowns = 0;
-  for (int y = 0; y < image->height; ++y)
-    for (int x = 0; x < image->width; ++x) unknowns += mask[y][x] == 0.0;
+  const double unknowns = count_unknown_pixels(mask, image->width, image->height);
   const int planned =
       auto_levels_count(image->width, image->height, unknowns, opts.window_radius, params);
 
@@ -262,17 +256,4 @@ double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const
   }
   *status = 0;
   return alpha;
-}
-
-CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts) {
-  // Fitted to the benchmark on this machine class (two cores): GT04 with scribbles (426 k
-  // unknowns) and the same enlarged 2 to 5 times, and GT04 with its trimap (179 k).
-  const double n = unknowns / 4.26e5;
-  if (opts.auto_levels != 0) return {1.6 * std::pow(n, 0.75), 3.0e8 * std::pow(n, 0.6)};
-  if (use_iterative_solver(opts, unknowns)) return {7.0 * std::pow(n, 1.2), 9.0e8 * n};
-  // The direct solve grows faster than n^1.5 in time on these images; over several levels the
-  // coarsest, solved for every unknown, decides.
-  const int levels = usable_levels(width, height, std::max(opts.levels_num, 1), opts.window_radius);
-  const double coarsest = n / std::pow(4.0, levels - 1);
-  return {10.0 * std::pow(coarsest, 1.8), 2.4e9 * std::pow(coarsest, 1.2)};
 }

@@ -38,15 +38,4 @@ int auto_levels_count(int width, int height, double unknowns, int window_radius,
 double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const CalcOptions& opts,
                            int* status, const AutoLevelsParams& params = AutoLevelsParams());
 
-// What a calculation is expected to cost on this machine class, for the question asked before
-// a large one.
-struct CalcEstimate {
-  double seconds;
-  double bytes;  // peak memory
-};
-
-// In width x height: the region; unknowns: its free pixels; opts: the options (automatic levels
-// or not). Rough figures, from measurements on photographs.
-CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts);
-
 #endif

@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "matting/calc_control.h"
-#include "matting/stage_profile.h"
 
 namespace {
 
@@ -252,122 +251,104 @@ void apply_tile(const Tile& tile, const std::vector<double>& r, Worker* w) {
   for (Index i = 0; i < m; ++i) w->z[tile.vars[i]] += y[i];
 }
 
-double dot(const std::vector<double>& a, const std::vector<double>& b) {
-  double sum = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
-  return sum;
-}
+}  // namespace
 
 // Owns the workers and the tiles' factors.
-struct Solver {
+struct SchwarzPreconditioner::Impl {
+  SerialLibraries serial_libraries;
+  const LevelSystem* system = nullptr;
   std::vector<std::unique_ptr<Worker>> workers;
   std::vector<Tile> tiles;
-  ~Solver() {
+  bool shifted = false;
+  ~Impl() {
     if (workers.empty()) return;  // no factor was made
     for (Tile& t : tiles) cholmod_l_free_factor(&t.factor, &workers[0]->cc);
   }
 };
 
-}  // namespace
-
-SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
-                            const SchwarzOptions& options) {
-  SerialLibraries serial_libraries;
+SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_variables,
+                                             int overlap)
+    : impl_(new Impl) {
+  Impl& m = *impl_;
+  m.system = &s;
   const int64_t nv = s.variables();
-  SchwarzResult result;
-  if (nv == 0) return result;
-
-  Solver solver;
+  if (nv == 0) return;
   std::vector<Rect> rects;
   {
     VariableCounts counts(s);
-    bisect(counts, Rect{0, 0, s.width, s.height}, std::max<int64_t>(options.tile_variables, 1),
-           &rects);
+    bisect(counts, Rect{0, 0, s.width, s.height}, std::max<int64_t>(tile_variables, 1), &rects);
   }
   for (const Rect& r : rects) {
     Tile tile;
-    const int x0 = std::max(r.x0 - options.overlap, 0),
-              x1 = std::min(r.x1 + options.overlap, s.width);
-    const int y0 = std::max(r.y0 - options.overlap, 0),
-              y1 = std::min(r.y1 + options.overlap, s.height);
+    const int x0 = std::max(r.x0 - overlap, 0), x1 = std::min(r.x1 + overlap, s.width);
+    const int y0 = std::max(r.y0 - overlap, 0), y1 = std::min(r.y1 + overlap, s.height);
     for (int xx = x0; xx < x1; ++xx)
       for (int y = y0; y < y1; ++y) {
         const int64_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
         if (v >= 0) tile.vars.push_back(v);
       }
-    solver.tiles.push_back(std::move(tile));
+    m.tiles.push_back(std::move(tile));
   }
-  result.tiles = static_cast<int>(solver.tiles.size());
-  const int workers = std::min<int>(worker_count(), result.tiles);
+  const int workers = std::min<int>(worker_count(), static_cast<int>(m.tiles.size()));
   for (int k = 0; k < workers; ++k) {
-    solver.workers.emplace_back(new Worker);
-    solver.workers.back()->local.assign(static_cast<size_t>(nv), -1);
+    m.workers.emplace_back(new Worker);
+    m.workers.back()->local.assign(static_cast<size_t>(nv), -1);
   }
-
-  matte_stage_begin(MATTE_STAGE_NUMERIC);
   std::atomic<size_t> done{0};
   std::atomic<bool> shifted{false};
   for_each_parallel(
-      solver.tiles.size(), workers,
+      m.tiles.size(), workers,
       [&](size_t i, int k) {
-        if (factorise_tile(s, &solver.tiles[i], solver.workers[k].get())) shifted = true;
+        if (factorise_tile(s, &m.tiles[i], m.workers[k].get())) shifted = true;
         ++done;
       },
-      [&] { calc_report_fraction(static_cast<double>(done) / solver.tiles.size()); });
-  matte_stage_end(MATTE_STAGE_NUMERIC);
-
-  matte_stage_begin(MATTE_STAGE_SOLVE);
+      [&] { calc_report_fraction(static_cast<double>(done) / m.tiles.size()); });
+  m.shifted = shifted;
   // Each worker adds its tiles into its own share; the shares keep their memory between steps.
-  for (auto& w : solver.workers) w->z.assign(static_cast<size_t>(nv), 0.0);
-  auto precondition = [&](const std::vector<double>& r, std::vector<double>* z) {
-    for_each_parallel(
-        solver.tiles.size(), workers,
-        [&](size_t i, int k) { apply_tile(solver.tiles[i], r, solver.workers[k].get()); },
-        [] { calc_check_cancel(); });
-    z->resize(static_cast<size_t>(nv));
-    for (int64_t v = 0; v < nv; ++v) {
-      double sum = 0.0;
-      for (auto& w : solver.workers) {
-        sum += w->z[v];
-        w->z[v] = 0.0;
-      }
-      (*z)[v] = sum;
-    }
-  };
+  for (auto& w : m.workers) w->z.assign(static_cast<size_t>(nv), 0.0);
+}
 
-  std::vector<double>& xs = *x;
-  std::vector<double> r, z, p, q;
-  level_system_multiply(s, xs, &q);
-  r.resize(static_cast<size_t>(nv));
-  for (int64_t v = 0; v < nv; ++v) r[v] = s.rhs[v] - q[v];
-  precondition(r, &z);
-  if (result.tiles == 1 && !shifted) {
-    // One exact factorisation: the first correction solves the system.
-    for (int64_t v = 0; v < nv; ++v) xs[v] += z[v];
-    matte_stage_end(MATTE_STAGE_SOLVE);
-    return result;
-  }
-  double rz = dot(r, z);
-  const double rz0 = rz;
-  result.residual = 1.0;
-  p = z;
-  for (int it = 1; it <= options.max_iterations && rz > 0; ++it) {
-    calc_report_fraction(static_cast<double>(it - 1) / options.max_iterations);
-    level_system_multiply(s, p, &q);
-    const double alpha = rz / dot(p, q);
-    for (int64_t v = 0; v < nv; ++v) {
-      xs[v] += alpha * p[v];
-      r[v] -= alpha * q[v];
+SchwarzPreconditioner::~SchwarzPreconditioner() = default;
+
+void SchwarzPreconditioner::apply(const std::vector<double>& r, std::vector<double>* z) {
+  Impl& m = *impl_;
+  const int64_t nv = m.system->variables();
+  for_each_parallel(
+      m.tiles.size(), static_cast<int>(m.workers.size()),
+      [&](size_t i, int k) { apply_tile(m.tiles[i], r, m.workers[k].get()); },
+      [] { calc_check_cancel(); });
+  z->resize(static_cast<size_t>(nv));
+  for (int64_t v = 0; v < nv; ++v) {
+    double sum = 0.0;
+    for (auto& w : m.workers) {
+      sum += w->z[v];
+      w->z[v] = 0.0;
     }
-    result.iterations = it;
-    precondition(r, &z);
-    const double rz_next = dot(r, z);
-    result.residual = std::sqrt(std::max(rz_next, 0.0) / rz0);
-    if (result.residual < options.tolerance) break;
-    const double beta = rz_next / rz;
-    rz = rz_next;
-    for (int64_t v = 0; v < nv; ++v) p[v] = z[v] + beta * p[v];
+    (*z)[v] = sum;
   }
+}
+
+bool SchwarzPreconditioner::exact() const {
+  return impl_->tiles.size() == 1 && !impl_->shifted;
+}
+
+int SchwarzPreconditioner::tiles() const {
+  return static_cast<int>(impl_->tiles.size());
+}
+
+SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
+                            const SchwarzOptions& options) {
+  SchwarzResult result;
+  if (s.variables() == 0) return result;
+  matte_stage_begin(MATTE_STAGE_NUMERIC);
+  SchwarzPreconditioner preconditioner(s, options.tile_variables, options.overlap);
+  matte_stage_end(MATTE_STAGE_NUMERIC);
+  result.tiles = preconditioner.tiles();
+  matte_stage_begin(MATTE_STAGE_SOLVE);
+  const CgResult cg = preconditioned_cg(s, &preconditioner, x,
+                                        CgOptions{options.max_iterations, options.tolerance});
   matte_stage_end(MATTE_STAGE_SOLVE);
+  result.iterations = cg.iterations;
+  result.residual = cg.residual;
   return result;
 }
