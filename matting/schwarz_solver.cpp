@@ -291,7 +291,7 @@ SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_
   }
   const int workers = std::min<int>(worker_count(), static_cast<int>(m.tiles.size()));
   for (int k = 0; k < workers; ++k) {
-    m.workers.emplace_back(new Worker);
+    m.workers.push_back(std::make_unique<Worker>());  // no raw pointer if the vector cannot grow
     m.workers.back()->local.assign(static_cast<size_t>(nv), -1);
   }
   std::atomic<size_t> done{0};

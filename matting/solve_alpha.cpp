@@ -41,12 +41,12 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
     if (L->Len[p] != 0) total += 2 * L->Len[p] - 1;
   }
   calc_check_cancel();
+  std::vector<size_t> next(n);  // before the matrix: nothing may throw once that is made
   cholmod_sparse* A = cholmod_l_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
   if (A == nullptr) return nullptr;
   Index* Ap = static_cast<Index*>(A->p);
   Index* Ai = static_cast<Index*>(A->i);
   double* Ax = static_cast<double*>(A->x);
-  std::vector<size_t> next(n);
   size_t start = 0;
   for (size_t j = 0; j < n; ++j) {
     Ap[j] = static_cast<Index>(start);

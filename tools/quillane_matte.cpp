@@ -548,7 +548,9 @@ int run(const Arguments& args_in, Output* output) {
       }
     }
   free_TIFF(&alpha);
-  if (args.foreground) clean_edge_colours(out.data.data(), width, height, width * 4);
+  if (args.foreground &&
+      clean_edge_colours(out.data.data(), width, height, width * 4) == FOREGROUND_OUT_OF_MEMORY)
+    throw std::bad_alloc();  // reported as the calculation's own lack of memory
   return write_output(output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
 }
 
