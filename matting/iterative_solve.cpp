@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
 #include "matting/constrained_system.h"
 #include "matting/schwarz_solver.h"

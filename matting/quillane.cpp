@@ -8,7 +8,7 @@
 
 #include <umfpack.h>
 
-#include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
 #include "matting/calc_plan.h"
 #include "matting/imgutil.h"

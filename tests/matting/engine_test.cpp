@@ -7,6 +7,7 @@
 
 #include "engine_fixtures.h"
 #include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
 #include "matting/calc_input.h"
 #include "matting/constrained_system.h"
