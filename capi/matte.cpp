@@ -106,7 +106,8 @@ void run(Job* job) {
         d[2] = grey ? s[0] : s[2];
         d[3] = job->alpha[static_cast<size_t>(y) * w + x];
       }
-    clean_edge_colours(job->foreground.data(), w, h, w * 4);
+    if (clean_edge_colours(job->foreground.data(), w, h, w * 4) == FOREGROUND_OUT_OF_MEMORY)
+      throw std::bad_alloc();  // reported as the calculation's own lack of memory
   } catch (const std::bad_alloc&) {
     job->status = engine_status(-1, &job->message);
   } catch (const std::exception& e) {

@@ -18,7 +18,8 @@
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
 #include "gui/status_line.h"
-#include "matting/auto_levels.h"
+#include "matting/calc_plan.h"
+#include "matting/pyramid.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
 #include "numeric/allocate.h"
@@ -95,9 +96,7 @@ enum { RESPONSE_AUTO_LEVELS = 1 };
 // automatic levels. True to go on; in-out record: auto_levels set when they were chosen.
 bool confirm_memory(GtkWidget* parent, double budget, double** mask, int w, int h,
                     OptionArgs* record) {
-  double free_pixels = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) free_pixels += mask[y][x] == 0.0;
+  const double free_pixels = count_unknown_pixels(mask, w, h);
   const CalcOptions& chosen = record->options;
   const CalcEstimate need = estimate_calculation(w, h, free_pixels, chosen);
   // Over several levels the coarsest, solved for every free pixel, is what the figure means.

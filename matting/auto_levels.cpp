@@ -6,107 +6,13 @@
 #include <vector>
 
 #include "matting/calc_control.h"
-#include "matting/imgutil.h"
-#include "matting/iterative_solve.h"
-#include "matting/level_system.h"
-#include "matting/quillane.h"
-#include "matting/schwarz_solver.h"
-#include "matting/stage_profile.h"
-#include "numeric/allocate.h"
+#include "matting/pyramid.h"
 
 namespace {
-
-// The halving filter of the pyramid (5 x 5), as the coarse-to-fine driver uses.
-const int kFilts = 2;
-
-// One level of the pyramid. The finest level borrows the caller's image and arrays.
-struct Level {
-  TIFF_img image;
-  double** mask = nullptr;
-  double** value = nullptr;
-  bool owned = false;
-};
-
-// The strokes of a coarser level (out: its mask and value, new arrays of its image's size).
-// A coarse pixel takes the stroke of its lattice pixel, so wide strokes keep their extent;
-// a fine stroke pixel that no coarse pixel around it (3 x 3 footprint) took this way is carried
-// to the nearest coarse pixel, unless pixels carried there disagree on the target. Halving by
-// filter weight, as the coarse-to-fine driver does, loses strokes thinner than its footprint,
-// and a user's few thin strokes vanish after a level or two; taking any stroke in the footprint
-// keeps them but widens every stroke by a coarse pixel per level, into the soft edges.
-void halve_strokes(const Level& fine, Level* coarse) {
-  const int w = coarse->image.width, h = coarse->image.height;
-  coarse->mask = get_init_arr_t<double>(w, h);
-  coarse->value = get_init_arr_t<double>(w, h);
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c)
-      if (fine.mask[kFilts + 2 * r][kFilts + 2 * c] == 1.0) {
-        coarse->mask[r][c] = 1.0;
-        coarse->value[r][c] = fine.value[kFilts + 2 * r][kFilts + 2 * c];
-      }
-  // Targets carried to a coarse pixel: 0 none, 1 background, 2 other (its value in carried),
-  // 3 disagreeing.
-  std::vector<uint8_t> kind(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-  std::vector<double> carried(kind.size(), 0.0);
-  for (int y = kFilts - 1; y <= kFilts + 2 * (h - 1) + 1; ++y)
-    for (int x = kFilts - 1; x <= kFilts + 2 * (w - 1) + 1; ++x) {
-      if (fine.mask[y][x] != 1.0) continue;
-      const int r0 = std::max(0, (y - kFilts) >> 1), r1 = std::min(h - 1, (y - kFilts + 1) >> 1);
-      const int c0 = std::max(0, (x - kFilts) >> 1), c1 = std::min(w - 1, (x - kFilts + 1) >> 1);
-      if (coarse->mask[r0][c0] == 1.0 || coarse->mask[r0][c1] == 1.0 ||
-          coarse->mask[r1][c0] == 1.0 || coarse->mask[r1][c1] == 1.0)
-        continue;
-      const size_t i = static_cast<size_t>(r0) * w + c0;
-      const double v = fine.value[y][x];
-      const uint8_t k = v == 0.0 ? 1 : 2;
-      if (kind[i] == 0) {
-        kind[i] = k;
-        carried[i] = v;
-      } else if (kind[i] != k || std::fabs(carried[i] - v) >= 1.0 / 255) {
-        kind[i] = 3;
-      }
-    }
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) {
-      const size_t i = static_cast<size_t>(r) * w + c;
-      if (kind[i] == 1 || kind[i] == 2) {
-        coarse->mask[r][c] = 1.0;
-        coarse->value[r][c] = carried[i];
-      }
-    }
-}
 
 // Share of the expected stroke pixels (a quarter of the finer level's) a coarser level must
 // keep to be used.
 const double kStrokesKept = 0.7;
-
-struct StrokeCount {
-  double background = 0, other = 0;
-};
-
-StrokeCount count_strokes(const Level& level) {
-  StrokeCount c;
-  for (int y = 0; y < level.image.height; ++y)
-    for (int x = 0; x < level.image.width; ++x)
-      if (level.mask[y][x] == 1.0) (level.value[y][x] == 0.0 ? c.background : c.other) += 1;
-  return c;
-}
-
-// Solves the level's system with its constraints from the initial alpha init (null: zero),
-// and returns the level's alpha (free_img).
-double** solve_level(const Level& level, double** mask, double** value, double** init,
-                     const CalcOptions& opts, const SchwarzOptions& solver) {
-  const TIFF_img& image = level.image;
-  LevelSystem system;
-  matte_stage_begin(MATTE_STAGE_LAPLACIAN);
-  build_level_system(&image, mask, value, opts.softness, opts.window_radius, &system);
-  matte_stage_end(MATTE_STAGE_LAPLACIAN);
-  std::vector<double> x = level_system_values(system, init);
-  schwarz_solve(system, &x, solver);
-  double** alpha = get_img_t<double>(image.width, image.height);
-  level_system_alpha(system, x, alpha);
-  return alpha;
-}
 
 // In-out sure (width x height, pixel y * width + x, 0 or 1): keeps a 1 only where the whole
 // square of the given radius around it, clipped at the borders, is 1. Two passes over running
@@ -134,13 +40,74 @@ void erode_square(std::vector<uint8_t>* sure, int width, int height, int radius)
   pass(static_cast<size_t>(height), static_cast<size_t>(width), static_cast<size_t>(width), 1);
 }
 
-// Constraints of a finer level from the alpha carried up to it: where the carried alpha is
-// sure (below threshold or above 1 - threshold) in a whole square of radius widen, the pixel
-// is pinned to 0 or 1; the user's own strokes stay as they are. In-out up: clamped to 0..1
-// with the strokes' targets, as the starting point of the solve. Out mask, value: new arrays.
-void pin_sure_pixels(const Level& level, double** up, double threshold, int widen,
-                     double*** mask_out, double*** value_out) {
-  const int w = level.image.width, h = level.image.height;
+}  // namespace
+
+int auto_levels_count(int width, int height, double unknowns, int window_radius,
+                      const AutoLevelsParams& params) {
+  int levels = 1;
+  for (double u = unknowns; u > params.coarsest_unknowns; u /= 4) ++levels;
+  return usable_levels(width, height, levels, window_radius);
+}
+
+StrokeCount count_strokes(double** mask, double** value, int width, int height) {
+  StrokeCount c;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (mask[y][x] == 1.0) (value[y][x] == 0.0 ? c.background : c.other) += 1;
+  return c;
+}
+
+bool coarse_strokes_usable(const StrokeCount& fine, const StrokeCount& coarse) {
+  return coarse.background > 0 && coarse.other > 0 &&
+         4 * (coarse.background + coarse.other) >= kStrokesKept * (fine.background + fine.other);
+}
+
+// Halving by filter weight, as the coarse-to-fine driver does, loses strokes thinner than its
+// footprint, and a user's few thin strokes vanish after a level or two; taking any stroke in
+// the footprint keeps them but widens every stroke by a coarse pixel per level, into the soft
+// edges. Hence the lattice pixel first, and only strokes that would be lost carried.
+void halve_strokes(double** mask, double** value, double** coarse_mask, double** coarse_value,
+                   int w, int h) {
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const bool stroke = mask[kFilts + 2 * r][kFilts + 2 * c] == 1.0;
+      coarse_mask[r][c] = stroke ? 1.0 : 0.0;
+      coarse_value[r][c] = stroke ? value[kFilts + 2 * r][kFilts + 2 * c] : 0.0;
+    }
+  // Targets carried to a coarse pixel: 0 none, 1 background, 2 other (its value in carried),
+  // 3 disagreeing.
+  std::vector<uint8_t> kind(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  std::vector<double> carried(kind.size(), 0.0);
+  for (int y = kFilts - 1; y <= kFilts + 2 * (h - 1) + 1; ++y)
+    for (int x = kFilts - 1; x <= kFilts + 2 * (w - 1) + 1; ++x) {
+      if (mask[y][x] != 1.0) continue;
+      const int r0 = std::max(0, (y - kFilts) >> 1), r1 = std::min(h - 1, (y - kFilts + 1) >> 1);
+      const int c0 = std::max(0, (x - kFilts) >> 1), c1 = std::min(w - 1, (x - kFilts + 1) >> 1);
+      if (coarse_mask[r0][c0] == 1.0 || coarse_mask[r0][c1] == 1.0 || coarse_mask[r1][c0] == 1.0 ||
+          coarse_mask[r1][c1] == 1.0)
+        continue;
+      const size_t i = static_cast<size_t>(r0) * w + c0;
+      const double v = value[y][x];
+      const uint8_t k = v == 0.0 ? 1 : 2;
+      if (kind[i] == 0) {
+        kind[i] = k;
+        carried[i] = v;
+      } else if (kind[i] != k || std::fabs(carried[i] - v) >= 1.0 / 255) {
+        kind[i] = 3;
+      }
+    }
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const size_t i = static_cast<size_t>(r) * w + c;
+      if (kind[i] == 1 || kind[i] == 2) {
+        coarse_mask[r][c] = 1.0;
+        coarse_value[r][c] = carried[i];
+      }
+    }
+}
+
+void pin_sure_pixels(double** mask, double** value, int w, int h, double** up, double threshold,
+                     int widen, double** band_mask, double** band_value) {
   const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
   std::vector<uint8_t> fg(n), bg(n);
   for (int y = 0; y < h; ++y)
@@ -151,128 +118,19 @@ void pin_sure_pixels(const Level& level, double** up, double threshold, int wide
   erode_square(&fg, w, h, widen);
   erode_square(&bg, w, h, widen);
   calc_check_cancel();
-  double** mask = get_img_t<double>(w, h);
-  double** value = get_img_t<double>(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      mask[y][x] = level.mask[y][x];
-      value[y][x] = level.value[y][x];
-      if (level.mask[y][x] == 1.0) {
-        up[y][x] = level.value[y][x];
+      band_mask[y][x] = mask[y][x];
+      band_value[y][x] = value[y][x];
+      if (mask[y][x] == 1.0) {
+        up[y][x] = value[y][x];
         continue;
       }
       up[y][x] = std::min(1.0, std::max(0.0, up[y][x]));
       const size_t i = static_cast<size_t>(y) * w + x;
       if (fg[i] != 0 || bg[i] != 0) {
-        mask[y][x] = 1.0;
-        value[y][x] = fg[i] != 0 ? 1.0 : 0.0;
+        band_mask[y][x] = 1.0;
+        band_value[y][x] = fg[i] != 0 ? 1.0 : 0.0;
       }
     }
-  *mask_out = mask;
-  *value_out = value;
-}
-
-// Owns the coarser levels of the pyramid.
-struct Pyramid {
-  std::vector<Level> levels;  // [0] finest
-  ~Pyramid() {
-    for (Level& l : levels)
-      if (l.owned) {
-        free_TIFF(&l.image);
-        if (l.mask != nullptr) free_img_t(l.mask);
-        if (l.value != nullptr) free_img_t(l.value);
-      }
-  }
-};
-
-}  // namespace
-
-int auto_levels_count(int width, int height, double unknowns, int window_radius,
-                      const AutoLevelsParams& params) {
-  int levels = 1;
-  for (double u = unknowns; u > params.coarsest_unknowns; u /= 4) ++levels;
-  return usable_levels(width, height, levels, window_radius);
-}
-
-double** solve_auto_levels(TIFF_img* image, double** mask, double** value, const CalcOptions& opts,
-                           int* status, const AutoLevelsParams& params) {
-  const int window = 2 * std::max(opts.window_radius, 1) + 1;
-  double unknowns = 0;
-  for (int y = 0; y < image->height; ++y)
-    for (int x = 0; x < image->width; ++x) unknowns += mask[y][x] == 0.0;
-  const int planned =
-      auto_levels_count(image->width, image->height, unknowns, opts.window_radius, params);
-
-  Pyramid pyramid;
-  pyramid.levels.reserve(static_cast<size_t>(planned));
-  pyramid.levels.push_back(Level{*image, mask, value, false});
-  StrokeCount strokes = count_strokes(pyramid.levels.back());
-  for (int k = 1; k < planned; ++k) {
-    matte_stage_begin(MATTE_STAGE_RESAMPLING);
-    const Level& fine = pyramid.levels.back();
-    Level coarse;
-    coarse.image = downSmpIm(&fine.image, kFilts);
-    coarse.owned = true;
-    pyramid.levels.push_back(coarse);
-    Level& added = pyramid.levels.back();
-    halve_strokes(fine, &added);
-    matte_stage_end(MATTE_STAGE_RESAMPLING);
-    // Thin strokes vanish in the halving; a level that lost them would be solved from almost
-    // nothing and mislead every finer one. Such a level is not used.
-    const StrokeCount kept = count_strokes(added);
-    if (kept.background == 0 || kept.other == 0 ||
-        4 * (kept.background + kept.other) < kStrokesKept * (strokes.background + strokes.other)) {
-      free_TIFF(&added.image);
-      free_img_t(added.mask);
-      free_img_t(added.value);
-      pyramid.levels.pop_back();
-      break;
-    }
-    strokes = kept;
-  }
-  const int count = static_cast<int>(pyramid.levels.size());
-
-  // The coarsest level has no starting point: it is solved directly, in one tile.
-  SchwarzOptions direct = params.intermediate;
-  direct.tile_variables = INT64_MAX;
-  calc_report_level(1, count);
-  const Level& coarsest = pyramid.levels.back();
-  double** alpha = solve_level(coarsest, coarsest.mask, coarsest.value, nullptr, opts, direct);
-  for (int k = count - 2; k >= 0; --k) {
-    const Level& coarse = pyramid.levels[k + 1];
-    const Level& fine = pyramid.levels[k];
-    const bool last = k == 0;
-    calc_report_level(count - k, count);
-    matte_stage_begin(MATTE_STAGE_RESAMPLING);
-    double** up =
-        upSampleAlphaUsingImg(alpha, &coarse.image, &fine.image, opts.softness, opts.window_radius);
-    free_img_t(alpha);
-    double** band_mask = nullptr;
-    double** band_value = nullptr;
-    const double threshold =
-        std::max(opts.threshold, last ? params.final_threshold : params.threshold);
-    const int widen = static_cast<int>(window * (last ? params.final_widen : params.widen));
-    pin_sure_pixels(fine, up, threshold, widen, &band_mask, &band_value);
-    matte_stage_end(MATTE_STAGE_RESAMPLING);
-    alpha = solve_level(fine, band_mask, band_value, up, opts,
-                        last ? params.final_level : params.intermediate);
-    free_img_t(up);
-    free_img_t(band_mask);
-    free_img_t(band_value);
-  }
-  *status = 0;
-  return alpha;
-}
-
-CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts) {
-  // Fitted to the benchmark on this machine class (two cores): GT04 with scribbles (426 k
-  // unknowns) and the same enlarged 2 to 5 times, and GT04 with its trimap (179 k).
-  const double n = unknowns / 4.26e5;
-  if (opts.auto_levels != 0) return {1.6 * std::pow(n, 0.75), 3.0e8 * std::pow(n, 0.6)};
-  if (use_iterative_solver(opts, unknowns)) return {7.0 * std::pow(n, 1.2), 9.0e8 * n};
-  // The direct solve grows faster than n^1.5 in time on these images; over several levels the
-  // coarsest, solved for every unknown, decides.
-  const int levels = usable_levels(width, height, std::max(opts.levels_num, 1), opts.window_radius);
-  const double coarsest = n / std::pow(4.0, levels - 1);
-  return {10.0 * std::pow(coarsest, 1.8), 2.4e9 * std::pow(coarsest, 1.2)};
 }

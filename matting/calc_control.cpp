@@ -6,6 +6,7 @@
 namespace {
 
 thread_local CalcControl* bound = nullptr;
+thread_local MatteStageObserver* current_observer = nullptr;
 
 // Packing of CalcProgress in one word: level and levels 16 bits each, stage 8 bits, fraction
 // in 1/10000 (0xffff = unknown) 16 bits, and bit 63 set once anything was reported.
@@ -70,6 +71,26 @@ void calc_report_fraction(double fraction) {
   if (bound == nullptr) return;
   bound->report(0, 0, bound->progress().stage, fraction);
   calc_check_cancel();
+}
+
+void matte_stage_begin(MatteStage stage) {
+  if (MatteStageObserver* o = current_observer) o->stage_begin(stage);
+  calc_report_stage(stage);
+}
+
+void matte_stage_end(MatteStage stage) {
+  if (MatteStageObserver* o = current_observer) o->stage_end(stage);
+  calc_check_cancel();
+}
+
+MatteStageObserver* set_matte_stage_observer(MatteStageObserver* observer) {
+  MatteStageObserver* previous = current_observer;
+  current_observer = observer;
+  return previous;
+}
+
+MatteStageObserver* matte_stage_observer() {
+  return current_observer;
 }
 
 std::string calc_progress_text(const CalcProgress& p) {

@@ -1,10 +1,11 @@
-// Progress and cancellation of a running matte calculation.
+// Progress, cancellation and observation of a running matte calculation.
 //
 // The calculating thread reports where it is (level, stage, fraction of the stage) and checks
 // for a cancel request between stages, rows and iterations; other threads read the report and
 // may ask it to stop. Everything is lock-free, so request_cancel() may be called from a signal
 // handler. A running sparse factorisation cannot be interrupted: the request takes effect at
-// the first check after it.
+// the first check after it. A benchmark or test may also watch the stage boundaries on the
+// calculating thread through an observer; the engine's results never depend on one.
 #ifndef QUILLANE_MATTING_CALC_CONTROL_H
 #define QUILLANE_MATTING_CALC_CONTROL_H
 
@@ -72,6 +73,29 @@ void calc_report_stage(MatteStage stage, double fraction = -1);
 
 // Reports how far the current stage is (0..1); checks for a cancel.
 void calc_report_fraction(double fraction);
+
+// Receives stage boundaries on the thread that installed it. Stages do not nest, except that
+// the resampling of a level is reported around the halving and the upsampling only, never
+// around the coarser levels' solves.
+class MatteStageObserver {
+ public:
+  virtual ~MatteStageObserver() = default;
+  virtual void stage_begin(MatteStage stage) = 0;
+  virtual void stage_end(MatteStage stage) = 0;
+};
+
+// Installs observer for the calling thread (null removes it); returns the previous one.
+// The observer is borrowed, not owned.
+MatteStageObserver* set_matte_stage_observer(MatteStageObserver* observer);
+
+// The calling thread's observer, or null.
+MatteStageObserver* matte_stage_observer();
+
+// A stage (stage_profile.h) begins or ends on the calling thread: tells its observer, if any,
+// reports the stage to its calculation control, if any, and throws CalcCancelled when that
+// asks to stop.
+void matte_stage_begin(MatteStage stage);
+void matte_stage_end(MatteStage stage);
 
 // The report as a user reads it: "level 2 of 3 · solving · 40 %"; the level is left out for
 // one-level calculations and the percentage when not known. Empty before the first report.

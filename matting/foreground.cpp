@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -127,20 +128,27 @@ void solve_level(const Level& l, const ForegroundParams& p, int sweeps, std::vec
   for (int s = 0; s < sweeps; ++s)
     for (int parity = 0; parity < 2; ++parity) {
       std::vector<std::thread> pool;
-      for (int t = 1; t < threads; ++t)
-        pool.emplace_back(half_sweep, std::cref(l), eps, fb->data(), parity, l.h * t / threads,
-                          l.h * (t + 1) / threads);
+      int started = 1;  // this thread's share is rows 0 .. l.h * 1 / threads
+      try {
+        pool.reserve(static_cast<size_t>(threads - 1));
+        for (; started < threads; ++started)
+          pool.emplace_back(half_sweep, std::cref(l), eps, fb->data(), parity,
+                            l.h * started / threads, l.h * (started + 1) / threads);
+      } catch (...) {
+        // No memory for another thread: this one sweeps the rows that were left.
+      }
       half_sweep(l, eps, fb->data(), parity, 0, l.h / threads);
+      if (started < threads) half_sweep(l, eps, fb->data(), parity, l.h * started / threads, l.h);
       for (std::thread& t : pool) t.join();
     }
 }
 
 }  // namespace
 
-int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int height,
-                        uint8_t* foreground, const ForegroundParams& params) {
-  if (rgb == nullptr || alpha == nullptr || foreground == nullptr || width < 1 || height < 1)
-    return -1;
+namespace {
+
+int estimate(const uint8_t* rgb, const uint8_t* alpha, int width, int height, uint8_t* foreground,
+             const ForegroundParams& params) {
   const double factor = std::max(params.factor, 1.1);
   const int longer = std::max(width, height);
   // Level k is the image reduced k times by factor; the coarsest has a longer side of at
@@ -177,9 +185,22 @@ int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int
   return 0;
 }
 
-int clean_edge_colours(uint8_t* rgba, int width, int height, int stride,
-                       const ForegroundParams& params) {
-  if (rgba == nullptr || width < 1 || height < 1 || stride < width * 4) return -1;
+}  // namespace
+
+int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int height,
+                        uint8_t* foreground, const ForegroundParams& params) {
+  if (rgb == nullptr || alpha == nullptr || foreground == nullptr || width < 1 || height < 1)
+    return -1;
+  try {
+    return estimate(rgb, alpha, width, height, foreground, params);
+  } catch (const std::bad_alloc&) {
+    return FOREGROUND_OUT_OF_MEMORY;
+  }
+}
+
+namespace {
+
+int clean(uint8_t* rgba, int width, int height, int stride, const ForegroundParams& params) {
   const size_t n = static_cast<size_t>(width) * height;
   std::vector<uint8_t> rgb(n * 3), alpha(n);
   bool partial = false;
@@ -193,7 +214,7 @@ int clean_edge_colours(uint8_t* rgba, int width, int height, int stride,
     }
   if (!partial) return 0;  // nothing to clean: spare the estimation
   std::vector<uint8_t> fg(n * 3);
-  estimate_foreground(rgb.data(), alpha.data(), width, height, fg.data(), params);
+  estimate(rgb.data(), alpha.data(), width, height, fg.data(), params);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       uint8_t* p = rgba + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4;
@@ -201,4 +222,16 @@ int clean_edge_colours(uint8_t* rgba, int width, int height, int stride,
         std::copy_n(&fg[(static_cast<size_t>(y) * width + x) * 3], 3, p);
     }
   return 0;
+}
+
+}  // namespace
+
+int clean_edge_colours(uint8_t* rgba, int width, int height, int stride,
+                       const ForegroundParams& params) {
+  if (rgba == nullptr || width < 1 || height < 1 || stride < width * 4) return -1;
+  try {
+    return clean(rgba, width, height, stride, params);
+  } catch (const std::bad_alloc&) {
+    return FOREGROUND_OUT_OF_MEMORY;
+  }
 }

@@ -16,13 +16,17 @@ struct ForegroundParams {
   int threads = 2;      // worker threads for the sweeps of large levels (1: none)
 };
 
+// Returned by the functions below when memory runs out; nothing is written or changed then.
+const int FOREGROUND_OUT_OF_MEMORY = -2;
+
 // Estimates the foreground colour of every pixel (the background colours are estimated along
 // the way and dropped).
 // In rgb: width * height pixels of 3 bytes (red, green, blue), rows top to bottom without
 //   padding; pixel (x, y), 0-based, starts at rgb[3 * (y * width + x)].
 // In alpha: width * height bytes in the same order, 0 transparent ... 255 opaque.
 // Out foreground: width * height * 3 bytes in the order of rgb, allocated by the caller.
-// Returns 0, or -1 (nothing written) when a side is below 1 or a pointer is null.
+// Returns 0, -1 (nothing written) when a side is below 1 or a pointer is null, or
+// FOREGROUND_OUT_OF_MEMORY.
 int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int height,
                         uint8_t* foreground, const ForegroundParams& params = ForegroundParams());
 
@@ -30,7 +34,8 @@ int estimate_foreground(const uint8_t* rgb, const uint8_t* alpha, int width, int
 // whose alpha is strictly between 0 and 255 become its estimated foreground colour; all
 // other bytes stay as they are.
 // In-out rgba: height rows of stride bytes, each width pixels of 4 bytes (red, green, blue,
-//   alpha, not premultiplied). Returns 0, or -1 as estimate_foreground (nothing changed).
+//   alpha, not premultiplied). Returns 0, or -1 and FOREGROUND_OUT_OF_MEMORY as
+//   estimate_foreground (nothing changed).
 int clean_edge_colours(uint8_t* rgba, int width, int height, int stride,
                        const ForegroundParams& params = ForegroundParams());
 

@@ -9,6 +9,7 @@
 #include "matting/imgutil.h"
 #include "numeric/Choleski.h"
 #include "numeric/allocate.h"
+#include "numeric/allocation_hook.h"
 #include "numeric/errhandl.h"
 #include "numeric/matrixutil.h"
 
@@ -63,7 +64,7 @@ bool merge_window_row(QMatrix* M, const size_t* list, const double* A, int N, in
   const double* affinity = A + static_cast<size_t>(a) * N;
   const size_t len = M->Len[p];
   if (len == 0) {
-    ElType* row = static_cast<ElType*>(std::malloc(capacity * sizeof(ElType)));
+    ElType* row = static_cast<ElType*>(hooked_malloc(capacity * sizeof(ElType)));
     if (row == nullptr) {
       LASError(LASMemAllocErr, "getLaplacian1", M->Name);
       return false;

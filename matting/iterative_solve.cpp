@@ -2,18 +2,11 @@
 
 #include <vector>
 
-#include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
-#include "matting/level_system.h"
+#include "matting/constrained_system.h"
 #include "matting/schwarz_solver.h"
-#include "matting/stage_profile.h"
 #include "numeric/allocate.h"
-
-bool use_iterative_solver(const CalcOptions& opts, double unknowns) {
-  if (opts.auto_levels != 0 || opts.levels_num > 1) return false;
-  return opts.solver == CALC_SOLVER_ITERATIVE ||
-         (opts.solver == CALC_SOLVER_AUTO && unknowns > CALC_ITERATIVE_UNKNOWNS);
-}
 
 double** solve_one_level_iterative(TIFF_img* image, double** mask, double** value,
                                    const CalcOptions& opts, int* status) {

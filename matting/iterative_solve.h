@@ -8,10 +8,6 @@
 #include "matting/calc_options.h"
 #include "numeric/tiff.h"
 
-// Whether a one-level calculation with these options and this many unknown pixels is solved
-// by iteration rather than by the direct solve.
-bool use_iterative_solver(const CalcOptions& opts, double unknowns);
-
 // In image, mask, value (height x width, [y][x]; not changed), opts (softness, threshold,
 // window_radius). Out *status: 0. Returns a new height x width alpha (free_img), 0..1.
 // Throws CalcCancelled and std::bad_alloc like every stage of a calculation.

@@ -8,33 +8,19 @@
 
 #include <umfpack.h>
 
-#include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
-#include "matting/iterative_solve.h"
-#include "matting/solver_status.h"
-
+#include "matting/calc_plan.h"
 #include "matting/imgutil.h"
-#include "matting/stage_profile.h"
+#include "matting/iterative_solve.h"
+#include "matting/pyramid.h"
+#include "matting/resample.h"
+#include "matting/solve_alpha.h"
+#include "matting/solver_status.h"
 #include "numeric/allocate.h"
 #include "numeric/errhandl.h"
 
 namespace {
-
-// The halving filter the driver uses (5 x 5).
-const int kFilts = 2;
-
-// Side of the next coarser level (N mod 2 + (N - 4) / 2).
-int halved_side(int n) {
-  return n % 2 + (n - 2 * kFilts) / 2;
-}
-
-// Whether the level below a width x height level is large enough: a side of at least
-// 2 * window_radius + 1 (radius at least 1, as the Laplacian uses it), so that it has
-// windows and the guided upsampling has an interior to fit.
-bool can_halve(int width, int height, int window_radius) {
-  const int side = 2 * std::max(window_radius, 1) + 1;
-  return halved_side(width) >= side && halved_side(height) >= side;
-}
 
 // Turns the upsampled matte up into trimap constraints on mask and value (in place):
 // pixels sure in their whole 3 x 3 neighbourhood become constrained, and constrained pixels
@@ -105,25 +91,7 @@ double** c2f_level(TIFF_img* image, double** mask, double** value, int levels, i
   return solveAlpha(image, mask, value, softness, window_radius, status);
 }
 
-// Pixels of a width x height mask that are free (0.0).
-double count_unknowns(double** mask, int width, int height) {
-  double n = 0;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) n += mask[y][x] == 0.0;
-  return n;
-}
-
 }  // namespace
-
-int usable_levels(int width, int height, int levels_num, int window_radius) {
-  int levels = 1;
-  while (levels < levels_num && can_halve(width, height, window_radius)) {
-    width = halved_side(width);
-    height = halved_side(height);
-    ++levels;
-  }
-  return levels;
-}
 
 double** solveAlphaC2F(TIFF_img* image, double** mask, double** value, int levels_num,
                        int active_levels_num, double threshold, double softness, int window_radius,
@@ -168,13 +136,18 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     AllocationScope scope;
     CalcControlBinding binding(control);
     double** alpha = nullptr;
-    if (opts.auto_levels != 0)
-      alpha = solve_auto_levels(image, stroke_mask, stroke_value, opts, &status);
-    else if (use_iterative_solver(opts, count_unknowns(stroke_mask, width, height)))
-      alpha = solve_one_level_iterative(image, stroke_mask, stroke_value, opts, &status);
-    else
-      alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
-                            opts.threshold, opts.softness, opts.window_radius, &status);
+    switch (choose_calc_method(opts, count_unknown_pixels(stroke_mask, width, height))) {
+      case CALC_METHOD_AUTO:
+        alpha = solve_auto_levels(image, stroke_mask, stroke_value, opts, &status);
+        break;
+      case CALC_METHOD_ITERATIVE:
+        alpha = solve_one_level_iterative(image, stroke_mask, stroke_value, opts, &status);
+        break;
+      case CALC_METHOD_LEVELS:
+        alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
+                              opts.threshold, opts.softness, opts.window_radius, &status);
+        break;
+    }
     scale2_255(alpha, width, height);
     get_TIFF(alpha_img, height, width, 'g');
     for (int y = 0; y < height; ++y)

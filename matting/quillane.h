@@ -19,11 +19,6 @@ double** solveAlphaC2F(TIFF_img* image, double** mask, double** value, int level
 // In place: each v becomes 255 if v > 1 or NaN, else v * 255, then 0 if below 0.
 void scale2_255(double** alpha, int cols, int rows);
 
-// Number of levels solveAlphaC2F() actually builds for an image of width x height when
-// levels_num are asked: every halving needs sides from which the next level is at least
-// 2 * window_radius + 1 pixels (at least 1).
-int usable_levels(int width, int height, int levels_num, int window_radius);
-
 // The worker's calculation: runs solveAlphaC2F() on the inputs (with active levels at most
 // levels_num), or the automatic levels (auto_levels.h) when opts ask for them, converts the
 // matte to bytes in alpha_img (out: a 'g' image of the same size, planes owned by the caller,

@@ -1,12 +1,14 @@
 // Moving data between neighbouring pyramid levels: reduction of images and constraint
 // masks, and the image-guided expansion of a coarse matte.
+#include "matting/resample.h"
+
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
 
-#include "matting/imgutil.h"
-#include "numeric/Choleski.h"
 #include "matting/calc_control.h"
+#include "matting/pyramid.h"
+#include "numeric/Choleski.h"
 #include "numeric/allocate.h"
 #include "numeric/matrixutil.h"
 
@@ -26,11 +28,6 @@ double** outer_kernel(int filts, const double* k3, const double* k5) {
   for (int i = 0; i < size; ++i)
     for (int j = 0; j < size; ++j) K[i][j] = k[i] * k[j];
   return K;
-}
-
-// Side of the next coarser level: N mod 2 + (N - 2*filts) / 2, truncating toward zero.
-int reduced_side(int n, int filts) {
-  return n % 2 + (n - 2 * filts) / 2;
 }
 
 // Byte planes of the colour channels the engine reads (3 for 'c'/'a', else the grey plane).
@@ -67,7 +64,7 @@ TIFF_img downSmpIm(const TIFF_img* image, int filts) {
   const int P = image_planes(image, src);
   const int width = image->width, height = image->height;
   TIFF_img out;
-  get_TIFF(&out, reduced_side(height, filts), reduced_side(width, filts), P == 3 ? 'c' : 'g');
+  get_TIFF(&out, level_side(height, filts), level_side(width, filts), P == 3 ? 'c' : 'g');
   double** K = outer_kernel(filts, kReduce1, kReduce2);
   for (int ch = 0; ch < P; ++ch) {
     uint8_t** dst = P == 3 ? out.channels[ch] : out.plane;
@@ -86,7 +83,7 @@ TIFF_img downSmpIm(const TIFF_img* image, int filts) {
 // In arr (height x width); filts 1 or 2 (not checked). Returns a new zero-initialised array
 // of the reduced size (free_img) holding 1.0 where the filtered value is >= 0.5, else 0.0.
 double** downSmpArr(double** arr, int height, int width, int filts) {
-  double** out = get_init_arr_t<double>(reduced_side(width, filts), reduced_side(height, filts));
+  double** out = get_init_arr_t<double>(level_side(width, filts), level_side(height, filts));
   double** K = outer_kernel(filts, kReduce1, kReduce2);
   for (int i = filts, oc = 0; i < width - filts; i += 2, ++oc)
     for (int j = filts, orow = 0; j < height - filts; j += 2, ++orow)

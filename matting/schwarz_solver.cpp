@@ -7,14 +7,15 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
+#include <unordered_map>
 
 #include "matting/calc_control.h"
-#include "matting/stage_profile.h"
 
 namespace {
 
@@ -46,9 +47,12 @@ class VariableCounts {
   std::vector<int64_t> sum_;
 };
 
-// Cuts r in halves by variable count, across its longer side, until each part holds at most
-// limit variables; parts without variables are dropped.
-void bisect(const VariableCounts& counts, const Rect& r, int64_t limit, std::vector<Rect>* out) {
+// Cuts r in halves across its longer side, at its middle, until each part holds at most
+// limit variables; parts without variables are dropped. The cuts do not depend on where the
+// variables are, only on how many a part holds: a change of the band leaves the parts away
+// from it as they were, so that their factorisations can be kept, and a calculation with the
+// same band gets the same tiles whatever came before it.
+void halve(const VariableCounts& counts, const Rect& r, int64_t limit, std::vector<Rect>* out) {
   const int64_t n = counts.count(r);
   if (n == 0) return;
   const bool across_x = r.x1 - r.x0 >= r.y1 - r.y0;
@@ -57,20 +61,34 @@ void bisect(const VariableCounts& counts, const Rect& r, int64_t limit, std::vec
     out->push_back(r);
     return;
   }
-  auto first_part = [&](int m) {
-    return across_x ? Rect{r.x0, r.y0, m, r.y1} : Rect{r.x0, r.y0, r.x1, m};
-  };
-  int a = lo + 1, b = hi - 1;  // the smallest cut with at least half the variables before it
-  while (a < b) {
-    const int m = a + (b - a) / 2;
-    if (2 * counts.count(first_part(m)) >= n)
-      b = m;
-    else
-      a = m + 1;
-  }
-  bisect(counts, first_part(a), limit, out);
-  bisect(counts, across_x ? Rect{a, r.y0, r.x1, r.y1} : Rect{r.x0, a, r.x1, r.y1}, limit, out);
+  const int m = lo + (hi - lo) / 2;
+  halve(counts, across_x ? Rect{r.x0, r.y0, m, r.y1} : Rect{r.x0, r.y0, r.x1, m}, limit, out);
+  halve(counts, across_x ? Rect{m, r.y0, r.x1, r.y1} : Rect{r.x0, m, r.x1, r.y1}, limit, out);
 }
+
+// A part's key in a TileFactorCache: its corners (sides are below 2^16).
+uint64_t part_key(const Rect& r) {
+  return static_cast<uint64_t>(r.x0) | static_cast<uint64_t>(r.y0) << 16 |
+         static_cast<uint64_t>(r.x1) << 32 | static_cast<uint64_t>(r.y1) << 48;
+}
+
+// A 64-bit hash of words, to recognise a tile's matrix again.
+class Hash {
+ public:
+  void add(uint64_t word) {
+    h_ = (h_ ^ word) * 0x9e3779b97f4a7c15ull;
+    h_ ^= h_ >> 29;
+  }
+  void add(double value) {
+    uint64_t word;
+    std::memcpy(&word, &value, sizeof word);
+    add(word);
+  }
+  uint64_t value() const { return h_ == 0 ? 1 : h_; }  // 0 means "no factor"
+
+ private:
+  uint64_t h_ = 0x243f6a8885a308d3ull;
+};
 
 // Runs work(item, worker) for items 0..count-1 on all cores. The calling thread is worker 0
 // and runs between() after each of its items (progress, cancel checks); an exception there or
@@ -147,7 +165,6 @@ class SerialLibraries {
 struct Worker {
   cholmod_common cc;
   std::vector<int32_t> local;  // variable -> position in the current tile, or -1
-  std::vector<double> z;       // this worker's share of the preconditioned residual
   cholmod_dense* B = nullptr;
   cholmod_dense* X = nullptr;
   cholmod_dense* Y = nullptr;
@@ -171,69 +188,102 @@ struct Worker {
   Worker& operator=(const Worker&) = delete;
 };
 
-struct Tile {
-  std::vector<int64_t> vars;  // ascending
-  cholmod_factor* factor = nullptr;
-};
-
 void check_cholmod(const cholmod_common& cc) {
   if (cc.status == CHOLMOD_OUT_OF_MEMORY || cc.status == CHOLMOD_TOO_LARGE) throw std::bad_alloc();
 }
 
-// Factorises the tile's principal submatrix. A submatrix that is only semi-definite in
-// working precision (a large flat region with epsilon 1e-7) is factorised with a tiny
-// diagonal shift instead: the preconditioner need not be exact. Returns whether it was.
-bool factorise_tile(const LevelSystem& s, Tile* tile, Worker* w) {
-  const int64_t m = static_cast<int64_t>(tile->vars.size());
-  for (int64_t j = 0; j < m; ++j) w->local[tile->vars[j]] = static_cast<int32_t>(j);
+// Memory held by a factor, bytes.
+double factor_bytes(const cholmod_factor* L) {
+  if (L->is_super) return 8.0 * (L->xsize + L->ssize + 4 * L->nsuper + 2 * L->n);
+  return 16.0 * L->nzmax + 40.0 * L->n;
+}
+
+// A tile's factor, kept in a TileFactorCache between solves of a level.
+struct Slot {
+  uint64_t hash = 0;  // of the matrix factorised; 0: no factor
+  cholmod_factor* factor = nullptr;
+  bool shifted = false;
+  double bytes = 0;
+};
+
+// One tile of a preconditioner: the variables of a part of the partition, widened.
+struct Tile {
+  std::vector<int64_t> vars;  // ascending
+  Slot* slot;                 // in the cache
+  std::vector<double> y;      // its last solution, one value per variable of vars
+};
+
+// Factorises the tile's principal submatrix into its slot, unless the slot holds the
+// factor of the same matrix already (returns false then). A submatrix that is only
+// semi-definite in working precision (a large flat region with epsilon 1e-7) is factorised
+// with a tiny diagonal shift instead: the preconditioner need not be exact.
+bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* w) {
+  const int64_t m = static_cast<int64_t>(tile.vars.size());
+  for (int64_t j = 0; j < m; ++j) w->local[tile.vars[j]] = static_cast<int32_t>(j);
   // Upper triangle by columns: rows are sorted and the tile keeps the global order, so the
   // entries of column j with local row <= j come first in row vars[j].
   int64_t nnz = 0;
   for (int64_t j = 0; j < m; ++j) {
-    const int64_t v = tile->vars[j];
+    const int64_t v = tile.vars[j];
     for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k)
       nnz += w->local[s.col[k]] >= 0;
   }
   cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, 1, CHOLMOD_REAL, &w->cc);
-  bool shifted = false;
+  bool made = false;
   if (A != nullptr) {
     Index* Ap = static_cast<Index*>(A->p);
     Index* Ai = static_cast<Index*>(A->i);
     double* Ax = static_cast<double*>(A->x);
     Index at = 0;
     double diagonal = 0;
+    Hash hash;
     for (int64_t j = 0; j < m; ++j) {
       Ap[j] = at;
-      const int64_t v = tile->vars[j];
+      const int64_t v = tile.vars[j];
+      hash.add(static_cast<uint64_t>(s.pixel[v]));
       for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k) {
         const int32_t i = w->local[s.col[k]];
         if (i < 0) continue;
         Ai[at] = i;
         Ax[at++] = s.val[k];
+        hash.add(static_cast<uint64_t>(i));
+        hash.add(s.val[k]);
         if (s.col[k] == v) diagonal += s.val[k];
       }
     }
     Ap[m] = at;
-    tile->factor = cholmod_l_analyze(A, &w->cc);
-    if (tile->factor != nullptr) {
-      cholmod_l_factorize(A, tile->factor, &w->cc);
-      if (w->cc.status == CHOLMOD_NOT_POSDEF) {
-        double beta[2] = {1e-10 * diagonal / std::max<int64_t>(m, 1), 0};
-        cholmod_l_factorize_p(A, beta, nullptr, 0, tile->factor, &w->cc);
-        shifted = true;
+    if (slot->hash != hash.value() || slot->factor == nullptr) {
+      made = true;
+      cholmod_l_free_factor(&slot->factor, &w->cc);
+      *slot = Slot();
+      slot->factor = cholmod_l_analyze(A, &w->cc);
+      if (slot->factor != nullptr) {
+        cholmod_l_factorize(A, slot->factor, &w->cc);
+        if (w->cc.status == CHOLMOD_NOT_POSDEF) {
+          double beta[2] = {1e-10 * diagonal / std::max<int64_t>(m, 1), 0};
+          cholmod_l_factorize_p(A, beta, nullptr, 0, slot->factor, &w->cc);
+          slot->shifted = true;
+        }
+      }
+      if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK) {
+        slot->hash = hash.value();
+        slot->bytes = factor_bytes(slot->factor);
       }
     }
     cholmod_l_free_sparse(&A, &w->cc);
   }
-  for (int64_t v : tile->vars) w->local[v] = -1;
+  for (int64_t v : tile.vars) w->local[v] = -1;
+  if (slot->hash == 0) cholmod_l_free_factor(&slot->factor, &w->cc);  // a failed attempt
   check_cholmod(w->cc);
-  if (tile->factor == nullptr) throw std::bad_alloc();
-  return shifted;
+  if (slot->factor == nullptr) throw std::bad_alloc();
+  return made;
 }
 
-// Adds the tile's solution of A_tile y = r_tile into w->z.
-void apply_tile(const Tile& tile, const std::vector<double>& r, Worker* w) {
-  const Index m = static_cast<Index>(tile.vars.size());
+// Solves A_tile y = r_tile into tile->y.
+void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
+  const cholmod_factor* factor = tile->slot->factor;
+  const std::vector<int64_t>& vars = tile->vars;
+  const Index m = static_cast<Index>(vars.size());
   if (w->B == nullptr || static_cast<Index>(w->B->nzmax) < m) {
     cholmod_l_free_dense(&w->B, &w->cc);
     w->B = cholmod_l_allocate_dense(m, 1, m, CHOLMOD_REAL, &w->cc);
@@ -242,132 +292,173 @@ void apply_tile(const Tile& tile, const std::vector<double>& r, Worker* w) {
   w->B->nrow = m;
   w->B->d = m;
   double* b = static_cast<double*>(w->B->x);
-  for (Index i = 0; i < m; ++i) b[i] = r[tile.vars[i]];
-  if (!cholmod_l_solve2(CHOLMOD_A, tile.factor, w->B, nullptr, &w->X, nullptr, &w->Y, &w->E,
-                        &w->cc)) {
+  for (Index i = 0; i < m; ++i) b[i] = r[vars[i]];
+  if (!cholmod_l_solve2(CHOLMOD_A, const_cast<cholmod_factor*>(factor), w->B, nullptr, &w->X,
+                        nullptr, &w->Y, &w->E, &w->cc)) {
     check_cholmod(w->cc);
     throw std::bad_alloc();
   }
   const double* y = static_cast<const double*>(w->X->x);
-  for (Index i = 0; i < m; ++i) w->z[tile.vars[i]] += y[i];
+  std::copy(y, y + m, tile->y.begin());
 }
-
-double dot(const std::vector<double>& a, const std::vector<double>& b) {
-  double sum = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
-  return sum;
-}
-
-// Owns the workers and the tiles' factors.
-struct Solver {
-  std::vector<std::unique_ptr<Worker>> workers;
-  std::vector<Tile> tiles;
-  ~Solver() {
-    if (workers.empty()) return;  // no factor was made
-    for (Tile& t : tiles) cholmod_l_free_factor(&t.factor, &workers[0]->cc);
-  }
-};
 
 }  // namespace
 
-SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
-                            const SchwarzOptions& options) {
-  SerialLibraries serial_libraries;
-  const int64_t nv = s.variables();
-  SchwarzResult result;
-  if (nv == 0) return result;
+struct TileFactorCache::Impl {
+  cholmod_common cc;                         // to free factors with
+  std::unordered_map<uint64_t, Slot> slots;  // by part_key()
+  int factorised = 0, reused = 0;
 
-  Solver solver;
-  std::vector<Rect> rects;
-  {
-    VariableCounts counts(s);
-    bisect(counts, Rect{0, 0, s.width, s.height}, std::max<int64_t>(options.tile_variables, 1),
-           &rects);
+  Impl() {
+    cholmod_l_start(&cc);
+    cc.print = 0;
   }
-  for (const Rect& r : rects) {
+  ~Impl() {
+    clear();
+    cholmod_l_finish(&cc);
+  }
+  void clear() {
+    for (auto& s : slots) cholmod_l_free_factor(&s.second.factor, &cc);
+    slots.clear();
+  }
+  // Slots for the parts, those of other parts released. The kept slots move between maps as
+  // nodes into room reserved first, so that nothing can fail while a factor is in transit.
+  std::vector<Slot*> take(const std::vector<Rect>& parts) {
+    std::unordered_map<uint64_t, Slot> kept;
+    kept.reserve(parts.size());
+    for (const Rect& r : parts) {
+      auto found = slots.find(part_key(r));
+      if (found != slots.end()) kept.insert(slots.extract(found));
+    }
+    clear();
+    slots.swap(kept);
+    std::vector<Slot*> out;
+    out.reserve(parts.size());
+    for (const Rect& r : parts) out.push_back(&slots[part_key(r)]);
+    return out;
+  }
+};
+
+TileFactorCache::TileFactorCache() : impl_(new Impl) {}
+TileFactorCache::~TileFactorCache() = default;
+
+double TileFactorCache::bytes() const {
+  double sum = 0;
+  for (const auto& s : impl_->slots) sum += s.second.bytes;
+  return sum;
+}
+
+int TileFactorCache::factorised() const {
+  return impl_->factorised;
+}
+
+int TileFactorCache::reused() const {
+  return impl_->reused;
+}
+
+void TileFactorCache::clear() {
+  impl_->clear();
+}
+
+// Owns the workers; the factors are the cache's (a private one when none was given).
+struct SchwarzPreconditioner::Impl {
+  SerialLibraries serial_libraries;
+  const LevelSystem* system = nullptr;
+  std::unique_ptr<TileFactorCache> own_cache;
+  TileFactorCache::Impl* cache = nullptr;
+  std::vector<std::unique_ptr<Worker>> workers;
+  std::vector<Tile> tiles;
+  bool shifted = false;
+};
+
+SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_variables,
+                                             int overlap, TileFactorCache* cache)
+    : impl_(new Impl) {
+  Impl& m = *impl_;
+  m.system = &s;
+  if (cache == nullptr) {
+    m.own_cache.reset(new TileFactorCache);
+    cache = m.own_cache.get();
+  }
+  m.cache = cache->impl_.get();
+  m.cache->factorised = m.cache->reused = 0;
+  const int64_t nv = s.variables();
+  if (nv == 0) return;
+  std::vector<Rect> parts;
+  {
+    const VariableCounts counts(s);
+    halve(counts, Rect{0, 0, s.width, s.height}, std::max<int64_t>(tile_variables, 1), &parts);
+  }
+  const std::vector<Slot*> slots = m.cache->take(parts);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const Rect& r = parts[i];
     Tile tile;
-    const int x0 = std::max(r.x0 - options.overlap, 0),
-              x1 = std::min(r.x1 + options.overlap, s.width);
-    const int y0 = std::max(r.y0 - options.overlap, 0),
-              y1 = std::min(r.y1 + options.overlap, s.height);
+    tile.slot = slots[i];
+    const int x0 = std::max(r.x0 - overlap, 0), x1 = std::min(r.x1 + overlap, s.width);
+    const int y0 = std::max(r.y0 - overlap, 0), y1 = std::min(r.y1 + overlap, s.height);
     for (int xx = x0; xx < x1; ++xx)
       for (int y = y0; y < y1; ++y) {
         const int64_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
         if (v >= 0) tile.vars.push_back(v);
       }
-    solver.tiles.push_back(std::move(tile));
+    tile.y.resize(tile.vars.size());
+    m.tiles.push_back(std::move(tile));
   }
-  result.tiles = static_cast<int>(solver.tiles.size());
-  const int workers = std::min<int>(worker_count(), result.tiles);
+  const int workers = std::min<int>(worker_count(), static_cast<int>(m.tiles.size()));
   for (int k = 0; k < workers; ++k) {
-    solver.workers.emplace_back(new Worker);
-    solver.workers.back()->local.assign(static_cast<size_t>(nv), -1);
+    m.workers.push_back(std::make_unique<Worker>());  // no raw pointer if the vector cannot grow
+    m.workers.back()->local.assign(static_cast<size_t>(nv), -1);
   }
-
-  matte_stage_begin(MATTE_STAGE_NUMERIC);
   std::atomic<size_t> done{0};
-  std::atomic<bool> shifted{false};
+  std::atomic<int> made{0};
   for_each_parallel(
-      solver.tiles.size(), workers,
+      m.tiles.size(), workers,
       [&](size_t i, int k) {
-        if (factorise_tile(s, &solver.tiles[i], solver.workers[k].get())) shifted = true;
+        if (factorise_tile(s, m.tiles[i], m.tiles[i].slot, m.workers[k].get())) ++made;
         ++done;
       },
-      [&] { calc_report_fraction(static_cast<double>(done) / solver.tiles.size()); });
+      [&] { calc_report_fraction(static_cast<double>(done) / m.tiles.size()); });
+  m.cache->factorised = made;
+  m.cache->reused = static_cast<int>(m.tiles.size()) - made;
+  for (const Tile& t : m.tiles) m.shifted = m.shifted || t.slot->shifted;
+}
+
+SchwarzPreconditioner::~SchwarzPreconditioner() = default;
+
+void SchwarzPreconditioner::apply(const std::vector<double>& r, std::vector<double>* z) {
+  Impl& m = *impl_;
+  for_each_parallel(
+      m.tiles.size(), static_cast<int>(m.workers.size()),
+      [&](size_t i, int k) { apply_tile(&m.tiles[i], r, m.workers[k].get()); },
+      [] { calc_check_cancel(); });
+  // Summed in the tiles' order, whichever thread solved which: the same residual gives the
+  // same result.
+  z->assign(static_cast<size_t>(m.system->variables()), 0.0);
+  for (const Tile& t : m.tiles)
+    for (size_t i = 0; i < t.vars.size(); ++i) (*z)[t.vars[i]] += t.y[i];
+}
+
+bool SchwarzPreconditioner::exact() const {
+  return impl_->tiles.size() == 1 && !impl_->shifted;
+}
+
+int SchwarzPreconditioner::tiles() const {
+  return static_cast<int>(impl_->tiles.size());
+}
+
+SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
+                            const SchwarzOptions& options, TileFactorCache* cache) {
+  SchwarzResult result;
+  if (s.variables() == 0) return result;
+  matte_stage_begin(MATTE_STAGE_NUMERIC);
+  SchwarzPreconditioner preconditioner(s, options.tile_variables, options.overlap, cache);
   matte_stage_end(MATTE_STAGE_NUMERIC);
-
+  result.tiles = preconditioner.tiles();
   matte_stage_begin(MATTE_STAGE_SOLVE);
-  // Each worker adds its tiles into its own share; the shares keep their memory between steps.
-  for (auto& w : solver.workers) w->z.assign(static_cast<size_t>(nv), 0.0);
-  auto precondition = [&](const std::vector<double>& r, std::vector<double>* z) {
-    for_each_parallel(
-        solver.tiles.size(), workers,
-        [&](size_t i, int k) { apply_tile(solver.tiles[i], r, solver.workers[k].get()); },
-        [] { calc_check_cancel(); });
-    z->resize(static_cast<size_t>(nv));
-    for (int64_t v = 0; v < nv; ++v) {
-      double sum = 0.0;
-      for (auto& w : solver.workers) {
-        sum += w->z[v];
-        w->z[v] = 0.0;
-      }
-      (*z)[v] = sum;
-    }
-  };
-
-  std::vector<double>& xs = *x;
-  std::vector<double> r, z, p, q;
-  level_system_multiply(s, xs, &q);
-  r.resize(static_cast<size_t>(nv));
-  for (int64_t v = 0; v < nv; ++v) r[v] = s.rhs[v] - q[v];
-  precondition(r, &z);
-  if (result.tiles == 1 && !shifted) {
-    // One exact factorisation: the first correction solves the system.
-    for (int64_t v = 0; v < nv; ++v) xs[v] += z[v];
-    matte_stage_end(MATTE_STAGE_SOLVE);
-    return result;
-  }
-  double rz = dot(r, z);
-  const double rz0 = rz;
-  result.residual = 1.0;
-  p = z;
-  for (int it = 1; it <= options.max_iterations && rz > 0; ++it) {
-    calc_report_fraction(static_cast<double>(it - 1) / options.max_iterations);
-    level_system_multiply(s, p, &q);
-    const double alpha = rz / dot(p, q);
-    for (int64_t v = 0; v < nv; ++v) {
-      xs[v] += alpha * p[v];
-      r[v] -= alpha * q[v];
-    }
-    result.iterations = it;
-    precondition(r, &z);
-    const double rz_next = dot(r, z);
-    result.residual = std::sqrt(std::max(rz_next, 0.0) / rz0);
-    if (result.residual < options.tolerance) break;
-    const double beta = rz_next / rz;
-    rz = rz_next;
-    for (int64_t v = 0; v < nv; ++v) p[v] = z[v] + beta * p[v];
-  }
+  const CgResult cg = preconditioned_cg(s, &preconditioner, x,
+                                        CgOptions{options.max_iterations, options.tolerance});
   matte_stage_end(MATTE_STAGE_SOLVE);
+  result.iterations = cg.iterations;
+  result.residual = cg.residual;
   return result;
 }

@@ -1,16 +1,15 @@
 // The matte of one pyramid level: matting Laplacian plus constraints, solved with UMFPACK.
+#include "matting/solve_alpha.h"
+
 #include <cholmod.h>
 #include <umfpack.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <vector>
 
 #include "matting/calc_control.h"
+#include "matting/constrained_system.h"
 #include "matting/get_laplacian.h"
-#include "matting/imgutil.h"
-#include "matting/stage_profile.h"
 #include "numeric/allocate.h"
 #include "numeric/errhandl.h"
 #include "numeric/qmatrix.h"
@@ -18,35 +17,8 @@
 
 namespace {
 
-// Weight that pulls a constrained pixel towards its target.
-const double kLambda = 100.0;
-
 // Index type of UMFPACK's and CHOLMOD's 64-bit interfaces.
 typedef SuiteSparse_long Index;
-
-// Adds the constraint terms to L (row p's diagonal, or a one-entry row for a constrained
-// pixel in no window) and writes the right-hand side 100 * mask * value into d.
-void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height) {
-  for (int x = 0; x < width; ++x)
-    for (int y = 0; y < height; ++y) {
-      const size_t p = static_cast<size_t>(x) * height + y + 1;
-      const double w = mask[y][x] * kLambda;
-      if (w != 0.0) {
-        if (Q_GetEl(L, p, p) == 0.0) {
-          if (Q_GetLen(L, p) != 0) {
-            std::fputs(" yes off diagonals exist when main is zero.", stdout);
-            std::fflush(stdout);
-            std::exit(-1);
-          }
-          Q_SetLen(L, p, 1);
-          Q_SetEntry(L, p, 0, p, w);
-        } else {
-          Q_AddVal(L, p, 0, w);
-        }
-      }
-      V_SetCmp(d, p, value[y][x] * w);
-    }
-}
 
 // Builds the compressed-column form of the full symmetric matrix from the upper triangle
 // stored in L: every off-diagonal entry in both triangles, every diagonal entry once, 0-based,
@@ -69,12 +41,12 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
     if (L->Len[p] != 0) total += 2 * L->Len[p] - 1;
   }
   calc_check_cancel();
+  std::vector<size_t> next(n);  // before the matrix: nothing may throw once that is made
   cholmod_sparse* A = cholmod_l_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
   if (A == nullptr) return nullptr;
   Index* Ap = static_cast<Index*>(A->p);
   Index* Ai = static_cast<Index*>(A->i);
   double* Ax = static_cast<double*>(A->x);
-  std::vector<size_t> next(n);
   size_t start = 0;
   for (size_t j = 0; j < n; ++j) {
     Ap[j] = static_cast<Index>(start);

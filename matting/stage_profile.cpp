@@ -1,11 +1,5 @@
 #include "matting/stage_profile.h"
 
-#include "matting/calc_control.h"
-
-namespace {
-thread_local MatteStageObserver* current_observer = nullptr;
-}  // namespace
-
 const char* matte_stage_name(MatteStage stage) {
   switch (stage) {
     case MATTE_STAGE_LAPLACIAN:
@@ -42,24 +36,4 @@ const char* matte_stage_label(MatteStage stage) {
     default:
       return "calculating";
   }
-}
-
-void matte_stage_begin(MatteStage stage) {
-  if (MatteStageObserver* o = current_observer) o->stage_begin(stage);
-  calc_report_stage(stage);
-}
-
-void matte_stage_end(MatteStage stage) {
-  if (MatteStageObserver* o = current_observer) o->stage_end(stage);
-  calc_check_cancel();
-}
-
-MatteStageObserver* set_matte_stage_observer(MatteStageObserver* observer) {
-  MatteStageObserver* previous = current_observer;
-  current_observer = observer;
-  return previous;
-}
-
-MatteStageObserver* matte_stage_observer() {
-  return current_observer;
 }

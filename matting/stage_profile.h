@@ -1,9 +1,5 @@
-// The costly stages of a matte calculation, and their optional observation for the benchmark.
-//
-// The engine marks the start and end of each stage. The marks report progress to the
-// calculation's control and check for a cancel request (calc_control.h); when the calling
-// thread has an observer installed it is told too. The engine's results never depend on an
-// observer.
+// The costly stages of a matte calculation: their names and labels. The engine marks where each
+// begins and ends through calc_control.h, which reports them and lets an observer watch them.
 #ifndef QUILLANE_MATTING_STAGE_PROFILE_H
 #define QUILLANE_MATTING_STAGE_PROFILE_H
 
@@ -22,27 +18,5 @@ const char* matte_stage_name(MatteStage stage);
 
 // What a stage does, for a user ("building the Laplacian", "factorising", ...); static.
 const char* matte_stage_label(MatteStage stage);
-
-// Receives stage boundaries on the thread that installed it. Stages do not nest, except that
-// the resampling of a level is reported around the halving and the upsampling only, never
-// around the coarser levels' solves.
-class MatteStageObserver {
- public:
-  virtual ~MatteStageObserver() = default;
-  virtual void stage_begin(MatteStage stage) = 0;
-  virtual void stage_end(MatteStage stage) = 0;
-};
-
-// Installs observer for the calling thread (null removes it); returns the previous one.
-// The observer is borrowed, not owned.
-MatteStageObserver* set_matte_stage_observer(MatteStageObserver* observer);
-
-// The calling thread's observer, or null.
-MatteStageObserver* matte_stage_observer();
-
-// A stage begins or ends on the calling thread: tells its observer, if any, reports the stage
-// to its calculation control, if any, and throws CalcCancelled when that asks to stop.
-void matte_stage_begin(MatteStage stage);
-void matte_stage_end(MatteStage stage);
 
 #endif

@@ -9,6 +9,8 @@
 #include <new>
 #include <unordered_set>
 
+#include "numeric/allocation_hook.h"
+
 namespace {
 
 // The blocks handed out on this thread while an AllocationScope is open.
@@ -70,13 +72,13 @@ void** link_rows(void** table, char* data, int cols, int rows, size_t size) {
 
 void* get_spc(int count, size_t size) {
   size_t bytes = byte_count(count, size);
-  return track(bytes == SIZE_MAX ? nullptr : std::calloc(bytes ? bytes : 1, 1),
+  return track(bytes == SIZE_MAX ? nullptr : hooked_calloc(bytes ? bytes : 1, 1),
                "==> calloc() error\n");
 }
 
 void* mget_spc(int count, size_t size) {
   size_t bytes = byte_count(count, size);
-  return track(bytes == SIZE_MAX ? nullptr : std::malloc(bytes ? bytes : 1),
+  return track(bytes == SIZE_MAX ? nullptr : hooked_malloc(bytes ? bytes : 1),
                "==> malloc() error\n");
 }
 
@@ -105,7 +107,7 @@ void** get_img(int cols, int rows, size_t size) {
   void** table = static_cast<void**>(mget_spc(rows, sizeof(void*)));
   size_t bytes = byte_count(n, size);
   char* data = static_cast<char*>(
-      track(bytes == SIZE_MAX ? nullptr : std::malloc(bytes ? bytes : 1), "==> malloc() error\n"));
+      track(bytes == SIZE_MAX ? nullptr : hooked_malloc(bytes ? bytes : 1), "==> malloc() error\n"));
   return link_rows(table, data, cols, rows, size);
 }
 
@@ -115,7 +117,7 @@ void** get_init_arr(int cols, int rows, size_t size) {
   void** table = static_cast<void**>(get_spc(rows, sizeof(void*)));
   size_t bytes = byte_count(n, size);
   char* data = static_cast<char*>(track(
-      bytes == SIZE_MAX ? nullptr : std::calloc(bytes ? bytes : 1, 1), "==> calloc() error\n"));
+      bytes == SIZE_MAX ? nullptr : hooked_calloc(bytes ? bytes : 1, 1), "==> calloc() error\n"));
   return link_rows(table, data, cols, rows, size);
 }
 

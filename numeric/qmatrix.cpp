@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "numeric/allocation_hook.h"
 #include "numeric/errhandl.h"
 
 namespace {
@@ -12,7 +13,7 @@ const ElType ZeroEl = {0, 0.0};
 
 char* copy_name(const char* name) {
   size_t n = std::strlen(name) + 1;
-  char* copy = static_cast<char*>(std::malloc(n));
+  char* copy = static_cast<char*>(hooked_malloc(n));
   if (copy != nullptr) std::memcpy(copy, name, n);
   return copy;
 }
@@ -49,8 +50,8 @@ void Q_Constr(QMatrix* M, const char* name, size_t dim, Boolean symmetry, ElOrde
     LASError(LASMemAllocErr, "Q_Constr", name);
     return;
   }
-  M->Len = static_cast<size_t*>(std::calloc(dim + 1, sizeof(size_t)));
-  M->El = static_cast<ElType**>(std::calloc(dim + 1, sizeof(ElType*)));
+  M->Len = static_cast<size_t*>(hooked_calloc(dim + 1, sizeof(size_t)));
+  M->El = static_cast<ElType**>(hooked_calloc(dim + 1, sizeof(ElType*)));
   if (M->Len == nullptr || M->El == nullptr) {
     std::free(M->Len);
     std::free(M->El);
@@ -89,7 +90,7 @@ void Q_SetLen(QMatrix* M, size_t row, size_t len) {
   M->El[row] = nullptr;
   if (len == 0) return;
   ElType* el = len < SIZE_MAX / sizeof(ElType)
-                   ? static_cast<ElType*>(std::malloc(len * sizeof(ElType)))
+                   ? static_cast<ElType*>(hooked_malloc(len * sizeof(ElType)))
                    : nullptr;
   if (el == nullptr) {
     LASError(LASMemAllocErr, "Q_SetLen", M->Name);

@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numeric/allocation_hook.h"
 #include "numeric/errhandl.h"
 
 void V_Constr(Vector* V, const char* name, size_t dim, Boolean temporary, Boolean owns_data) {
   size_t n = std::strlen(name) + 1;
-  V->Name = static_cast<char*>(std::malloc(n));
+  V->Name = static_cast<char*>(hooked_malloc(n));
   if (V->Name != nullptr) std::memcpy(V->Name, name, n);
   V->Dim = dim;
   V->Temporary = temporary;
@@ -20,7 +21,7 @@ void V_Constr(Vector* V, const char* name, size_t dim, Boolean temporary, Boolea
   }
   if (!owns_data || LASResult() != LASOK) return;
   V->Cmp = dim < SIZE_MAX / sizeof(double) - 1
-               ? static_cast<double*>(std::malloc((dim + 1) * sizeof(double)))
+               ? static_cast<double*>(hooked_malloc((dim + 1) * sizeof(double)))
                : nullptr;
   if (V->Cmp == nullptr) LASError(LASMemAllocErr, "V_Constr", name);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_input.h"
 #include "matting/iterative_solve.h"
 #include "matting/quillane.h"

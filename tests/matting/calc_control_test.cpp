@@ -71,10 +71,11 @@ TEST(Progress, ReportsLevelsInOrderAndReadably) {
 [[noreturn]] void calculate_out_of_memory(int method) {
   alarm(30);  // a hung child fails instead of holding the test until its timeout
   const CalcOptions o = options(1, method == 1, method == 2 ? CALC_SOLVER_ITERATIVE : 0);
-  // OpenBLAS takes its work buffers at its first call and retries for ever when that fails:
-  // a first calculation lets it take them, as any earlier calculation of a session would.
+  // OpenBLAS takes a work buffer for each thread that calls it at once, at its first such call,
+  // and retries for ever when that fails: a first calculation that factorises tiles on every
+  // thread lets it take them, as any earlier calculation of a session would.
   TIFF_img matte;
-  Scene(300, 200, 37, 11).calculate(o, &matte);
+  Scene(700, 500, 40, 11).calculate(options(1, 1, 0), &matte);
   free_TIFF(&matte);
   Scene s(1200, 900, 150, 11);
   long pages = 0;

@@ -29,7 +29,7 @@ struct OwnedArray {
 // TIFF_type is 0); strokes `stroke` columns wide: background left, foreground right.
 struct Scene {
   Scene(int width, int height, int stroke, unsigned seed, char type = 'c')
-      : w(width), h(height), mask(w, h), value(w, h) {
+      : w(width), h(height), mask(w, h), value(w, h), truth(w, h) {
     get_TIFF(&image, h, w, type);
     std::mt19937 rng(seed);
     std::normal_distribution<double> noise(0.0, 6.0);
@@ -38,7 +38,7 @@ struct Scene {
       const int x = i % w, y = i / w;
       const double d = std::hypot(x - 0.45 * w, y - 0.5 * h) - 0.3 * std::min(w, h),
                    t = double(x) / w;
-      const double a = 1.0 / (1.0 + std::exp(d / 1.5));  // a soft edge
+      const double a = truth[y][x] = 1.0 / (1.0 + std::exp(d / 1.5));  // a soft edge
       for (int c = 0; c < (type == 'g' ? 1 : type == 'a' ? 4 : 3); ++c)
         at(c, y, x) = uint8_t(std::clamp(
             std::lround(a * fg[c] + (1 - a) * ((1 - t) * bg0[c] + t * bg1[c]) + noise(rng)), 0l,
@@ -63,6 +63,7 @@ struct Scene {
   int w, h;
   TIFF_img image;
   OwnedArray mask, value;
+  OwnedArray truth;  // the alpha the image was composed with
 };
 
 struct Dense {  // row-major n x n

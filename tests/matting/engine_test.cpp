@@ -7,13 +7,16 @@
 
 #include "engine_fixtures.h"
 #include "matting/auto_levels.h"
+#include "matting/matte_session.h"
 #include "matting/calc_control.h"
 #include "matting/calc_input.h"
+#include "matting/constrained_system.h"
 #include "matting/get_laplacian.h"
 #include "matting/imgutil.h"
 #include "matting/iterative_solve.h"
-#include "matting/level_system.h"
+#include "matting/resample.h"
 #include "matting/schwarz_solver.h"
+#include "matting/solve_alpha.h"
 #include "numeric/errhandl.h"
 
 namespace {

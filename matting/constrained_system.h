@@ -1,13 +1,25 @@
-// The linear system of one pyramid level, (L + 100 * mask) alpha = 100 * mask * value, in a
-// form iterative and tiled solvers can use: a symmetric matrix in compressed rows over the
-// pixels that are coupled to others.
-#ifndef QUILLANE_MATTING_LEVEL_SYSTEM_H
-#define QUILLANE_MATTING_LEVEL_SYSTEM_H
+// The constrained system of one pyramid level, (L + 100 * mask) alpha = 100 * mask * value:
+// the matting Laplacian L plus a weight that pulls every constrained pixel towards its target.
+// Built in two forms: in place in the Laplacian's own sparse rows, for the direct solve, and
+// as compressed rows over the pixels that are coupled to others, for iterative and tiled
+// solvers.
+#ifndef QUILLANE_MATTING_CONSTRAINED_SYSTEM_H
+#define QUILLANE_MATTING_CONSTRAINED_SYSTEM_H
 
 #include <cstdint>
 #include <vector>
 
+#include "numeric/qmatrix.h"
 #include "numeric/tiff.h"
+#include "numeric/vector.h"
+
+// In-out L: the Laplacian of a width x height level (getLaplacian1: upper triangle, 1-based,
+// pixel x * height + y + 1, diagonal first). Adds the weight 100 * mask[y][x] of every
+// constrained pixel to its diagonal, or makes it a one-entry row when the pixel lies in no
+// window. Out d (dimension width * height, 1-based, same numbering): 100 * mask * value.
+// A constrained pixel whose diagonal is 0 while its row has other entries breaks the
+// Laplacian's invariant: " yes off diagonals exist when main is zero." on stdout, exit -1.
+void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height);
 
 struct LevelSystem {
   int width = 0, height = 0;
@@ -25,9 +37,9 @@ struct LevelSystem {
   int64_t variables() const { return static_cast<int64_t>(pixel.size()); }
 };
 
-// Builds the system of a level from the matting Laplacian (getLaplacian1) and the constraint
-// weight 100 of the alpha solve. In image, mask, value (level-sized, [y][x]), softness,
-// window_radius; out *system (replaced). Throws std::bad_alloc when memory runs out.
+// Builds the compressed form of a level's system from the matting Laplacian (getLaplacian1) and
+// the constraints. In image, mask, value (level-sized, [y][x]), softness, window_radius; out
+// *system (replaced). Throws std::bad_alloc when memory runs out.
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,
                         int window_radius, LevelSystem* system);
 

@@ -1,6 +1,8 @@
-#include "matting/level_system.h"
+#include "matting/constrained_system.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "matting/calc_control.h"
@@ -10,7 +12,7 @@
 
 namespace {
 
-// The constraint weight of the alpha solve.
+// The weight that pulls a constrained pixel towards its target, in both forms of the system.
 const double kLambda = 100.0;
 
 struct MatrixOwner {
@@ -19,6 +21,28 @@ struct MatrixOwner {
 };
 
 }  // namespace
+
+void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height) {
+  for (int x = 0; x < width; ++x)
+    for (int y = 0; y < height; ++y) {
+      const size_t p = static_cast<size_t>(x) * height + y + 1;
+      const double w = mask[y][x] * kLambda;
+      if (w != 0.0) {
+        if (Q_GetEl(L, p, p) == 0.0) {
+          if (Q_GetLen(L, p) != 0) {
+            std::fputs(" yes off diagonals exist when main is zero.", stdout);
+            std::fflush(stdout);
+            std::exit(-1);
+          }
+          Q_SetLen(L, p, 1);
+          Q_SetEntry(L, p, 0, p, w);
+        } else {
+          Q_AddVal(L, p, 0, w);
+        }
+      }
+      V_SetCmp(d, p, value[y][x] * w);
+    }
+}
 
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,
                         int window_radius, LevelSystem* s) {
