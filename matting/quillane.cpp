@@ -9,6 +9,7 @@
 #include <umfpack.h>
 
 #include "matting/auto_levels.h"
+#include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 #include "matting/iterative_solve.h"
 #include "matting/solver_status.h"
@@ -167,6 +168,7 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     // Everything allocated from here on is released if the calculation stops half-way.
     AllocationScope scope;
     CalcControlBinding binding(control);
+    BlasBuffers blas(1);  // this thread's, had now: OpenBLAS hangs where it cannot get one
     double** alpha = nullptr;
     if (opts.auto_levels != 0)
       alpha = solve_auto_levels(image, stroke_mask, stroke_value, opts, &status);

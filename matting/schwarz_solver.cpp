@@ -13,6 +13,7 @@
 #include <new>
 #include <thread>
 
+#include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 #include "matting/stage_profile.h"
 
@@ -299,6 +300,7 @@ SchwarzResult schwarz_solve(const LevelSystem& s, std::vector<double>* x,
   }
   result.tiles = static_cast<int>(solver.tiles.size());
   const int workers = std::min<int>(worker_count(), result.tiles);
+  BlasBuffers blas(workers - 1);  // the calculating thread has its own already
   for (int k = 0; k < workers; ++k) {
     solver.workers.emplace_back(new Worker);
     solver.workers.back()->local.assign(static_cast<size_t>(nv), -1);
