@@ -12,6 +12,7 @@
 #include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 #include "matting/iterative_solve.h"
+#include "matting/level_strokes.h"
 #include "matting/solver_status.h"
 
 #include "matting/imgutil.h"
@@ -174,6 +175,10 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
       alpha = solve_auto_levels(image, stroke_mask, stroke_value, opts, &status);
     else if (use_iterative_solver(opts, count_unknowns(stroke_mask, width, height)))
       alpha = solve_one_level_iterative(image, stroke_mask, stroke_value, opts, &status);
+    else if (!strokes_survive_levels(
+                 stroke_mask, stroke_value, width, height,
+                 usable_levels(width, height, opts.levels_num, opts.window_radius)))
+      throw StrokesTooThin();  // a blank matte is no success
     else
       alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
                             opts.threshold, opts.softness, opts.window_radius, &status);
@@ -188,6 +193,9 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     alpha_img->TIFF_type = 0;
   } catch (const CalcCancelled&) {
     status = CALC_STATUS_CANCELLED;
+    alpha_img->TIFF_type = 0;
+  } catch (const StrokesTooThin&) {
+    status = CALC_STATUS_STROKES_TOO_THIN;
     alpha_img->TIFF_type = 0;
   }
   free_TIFF(image);

@@ -39,6 +39,9 @@ const SolverStatusInfo solver_status_table[] = {
     {UMFPACK_ERROR_file_IO, "failure: internal error", "", kToolTry},
     {UMFPACK_ERROR_internal_error, "failure: UMF internal error", "", kToolTry},
     {CALC_STATUS_CANCELLED, "Calculation cancelled", "", ""},
+    {CALC_STATUS_STROKES_TOO_THIN,
+     "strokes too thin for that many levels: use fewer levels or automatic levels", "",
+     "try fewer --levels or --levels auto"},
     {0, nullptr, nullptr, nullptr},
 };
 

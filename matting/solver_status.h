@@ -13,6 +13,10 @@ const int CALC_STATUS_OUT_OF_MEMORY = -1;
 // the sparse solver returns.
 const int CALC_STATUS_CANCELLED = -1000;
 
+// Status of a calculation refused because the halving to the levels asked would lose the
+// strokes of one kind (level_strokes.h); no matte was made.
+const int CALC_STATUS_STROKES_TOO_THIN = -1001;
+
 // One failing status: what it means, and what to try in the editor and in the tool.
 struct SolverStatusInfo {
   int status;                 // UMFPACK_ERROR_* or CALC_STATUS_*

@@ -1,4 +1,4 @@
-// The tables the tool and the editor share.
+// The tables the tool and the editor share, and the check of strokes against the levels.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "matting/calc_control.h"
+#include "matting/level_strokes.h"
 #include "matting/solver_status.h"
+#include "numeric/allocate.h"
 
 namespace {
 
@@ -50,6 +52,32 @@ TEST(Tables, StagesHaveNamesAndLabels) {
   EXPECT_STREQ(matte_stage_label(static_cast<MatteStage>(MATTE_STAGE_COUNT)), "calculating");
   EXPECT_EQ(calc_progress_text({2, 3, MATTE_STAGE_SOLVE, 0.4}),
             "level 2 of 3 \u00b7 solving \u00b7 40 %");
+}
+
+// Vertical strokes of a width, background at column x0 and foreground 32 columns to its right,
+// on a 64 x 48 image: which survive how many levels (each halving drops two pixels at the
+// border and keeps what at least half of its 5 x 5 filter covers).
+TEST(LevelStrokes, ThinStrokesAndStrokesAtTheEdgeDoNotSurviveTheHalving) {
+  const int w = 64, h = 48;
+  for (auto [width, x0, levels, survive] :
+       std::vector<std::tuple<int, int, int, bool>>{{1, 10, 1, true},   // no halving
+                                                    {1, 10, 2, false},  // one pixel: gone at once
+                                                    {3, 10, 2, true},
+                                                    {3, 10, 3, true},
+                                                    {3, 11, 3, false},  // two pixels, then one
+                                                    {6, 10, 3, true},
+                                                    {8, 10, 4, true},
+                                                    {2, 0, 2, false},  // on the border
+                                                    {6, 0, 2, true}}) {
+    double** mask = get_init_arr_t<double>(w, h);
+    double** value = get_init_arr_t<double>(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = x0; x < x0 + width; ++x) mask[y][x] = mask[y][x + 32] = value[y][x + 32] = 1.0;
+    EXPECT_EQ(strokes_survive_levels(mask, value, w, h, levels), survive)
+        << width << " pixels at " << x0 << ", " << levels << " levels";
+    free_img_t(mask);
+    free_img_t(value);
+  }
 }
 
 }  // namespace
