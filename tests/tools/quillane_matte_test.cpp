@@ -56,6 +56,12 @@ Pixels strokes(std::vector<Stroke> list) {
   };
 }
 
+// A 1 x 1 GIF: header, screen, two colours, image block, trailer.
+const std::string kGif(
+    "GIF89a\x01\0\x01\0\x80\0\0\xff\xff\xff\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+    "D\x01\0;",
+    35);
+
 struct Result {
   int exit_code;
   std::string out, err;
@@ -84,6 +90,14 @@ class Tool : public testing::Test {
     }
     std::string error;
     ASSERT_TRUE(png_write(path(name), p, &error)) << error;
+  }
+
+  // A W x H image of the blend in another format GdkPixbuf writes ("bmp", "ico").
+  void write_image(const std::string& name, const char* type) const {
+    write_png(name, W, H, blend(W));
+    GdkPixbuf* p = gdk_pixbuf_new_from_file(path(name).c_str(), nullptr);
+    ASSERT_TRUE(gdk_pixbuf_save(p, path(name).c_str(), type, nullptr, nullptr));
+    g_object_unref(p);
   }
 
   // A w x h JPEG of a pattern, with an EXIF orientation tag when orientation > 0.
@@ -199,11 +213,21 @@ TEST_F(Tool, BadInputFailsCleanly) {
   write_png("in-254.png", W, H, strokes({{0, 0, 6, H, 0, 255}, {40, 0, 6, H, 255, 254}}));
   std::ofstream(path("in-garbage.png")) << "this is not an image";
   write_jpeg("in-cut.jpg", W, H, 0);
-  const std::string jpeg = read_file(path("in-cut.jpg"));
-  std::ofstream(path("in-cut.jpg")) << jpeg.substr(0, jpeg.size() / 2);
+  write_image("in-cut.bmp", "bmp");
+  write_image("in-cut.ico", "ico");
+  std::ofstream(path("in-cut.gif")) << kGif.substr(0, kGif.size() * 3 / 4);
+  std::ofstream(path("in-1x1.gif")) << kGif;
+  for (const char* cut : {"in-cut.jpg", "in-cut.bmp", "in-cut.ico"}) {
+    const std::string bytes = read_file(path(cut));
+    std::ofstream(path(cut)) << bytes.substr(0, bytes.size() / 2);
+  }
   for (auto [args, exit_code, says] : std::vector<std::tuple<const char*, int, const char*>>{
            {"missing.png $L $O", 1, "cannot read image"},
            {"in-cut.jpg $L $O", 1, "damaged or incomplete (Premature end of JPEG file)"},
+           {"in-cut.gif $L $O", 1, "GIF file \u201cin-cut.gif\u201d is damaged or incomplete"},
+           {"in-cut.bmp $L $O", 1, "BMP file \u201cin-cut.bmp\u201d is damaged or incomplete"},
+           {"$I in-cut.ico $O", 1, "ICO file \u201cin-cut.ico\u201d is damaged or incomplete"},
+           {"in-1x1.gif $L $O", 1, "48x36 but the image is 1x1"},
            {". $L $O", 1, "is a directory"},
            {"$I in-garbage.png $O", 1, "cannot read strokes"},
            {"--trimap $I missing.png $O", 1, "cannot read trimap"},
