@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -112,8 +113,9 @@ void print_option(const ToolOptionSpec& row, const CalcOptions& defaults) {
     text += range;
     if (row.id == OPT_LEVELS) {
       head += std::string("|") + calc_auto_levels_choice.name;
-      text += std::string(" ") + calc_auto_levels_choice.name + ": " +
-              calc_auto_levels_choice.description;
+      std::string automatic = calc_auto_levels_choice.description;
+      automatic[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(automatic[0])));
+      text += std::string(" With ") + calc_auto_levels_choice.name + ", " + automatic;
     }
   } else if (row.id == TOOL_SOLVER) {
     const CalcChoiceSpec& s = calc_solver_choice;
