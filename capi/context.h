@@ -12,7 +12,9 @@ struct quillane_context {
   std::atomic<bool> busy{false};    // a quillane_matte() runs on this context
   quillane_progress_fn callback = nullptr;
   void* user_data = nullptr;
-  std::string message;  // of the last calculation
+  std::string message;    // of the last calculation
+  int engine_status = 0;  // the engine's own status of the last calculation, 0 when none ran
+  bool failed_reading = false;  // the last calculation ran out of memory reading its inputs
 };
 
 #endif

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capi/context.h"
+#include "capi/engine_detail.h"
 #include "capi/input.h"
 #include "capi/options.h"
 #include "matting/calc_control.h"
@@ -39,16 +40,12 @@ struct Job {
   bool want_foreground;
   CalcControl control;
   int status = QUILLANE_OK;
+  int engine_status = 0;  // calculate_matte()'s, or the failure that stopped the job
+  bool reading = false;   // the inputs are being read
   std::string message;
   std::vector<uint8_t> alpha;       // width x height, rows without padding
   std::vector<uint8_t> foreground;  // width x height x 4 when wanted
 };
-
-// The first line of a solver message: the rest is the editor's advice about its toolbar.
-std::string first_line(const char* text) {
-  const char* end = std::strchr(text, '\n');
-  return end != nullptr ? std::string(text, end) : std::string(text);
-}
 
 // The engine's status as the C API's, with its message.
 int engine_status(int status, std::string* message) {
@@ -57,9 +54,8 @@ int engine_status(int status, std::string* message) {
     *message = solver_warning_message(status);
     return QUILLANE_WARNING;
   }
-  const char* text = solver_status_message(status);
-  *message =
-      text != nullptr ? first_line(text) : "failure: solver status " + std::to_string(status);
+  const SolverStatusInfo* info = solver_status_info(status);
+  *message = info != nullptr ? info->message : "failure: solver status " + std::to_string(status);
   if (status == CALC_STATUS_CANCELLED) return QUILLANE_ERROR_CANCELLED;
   return status == -1 ? QUILLANE_ERROR_OUT_OF_MEMORY : QUILLANE_ERROR_SOLVER;
 }
@@ -79,12 +75,15 @@ void run(Job* job) {
     double** value = nullptr;
     {
       AllocationScope scope;  // no memory for the inputs: a status, not an exit
+      job->reading = true;
       job->status = read_pixels_input(image, *job->strokes, job->trimap, job->region, &calc_image,
                                       &mask, &value, &job->message);
+      job->reading = false;
     }
     if (job->status != QUILLANE_OK) return;
     TIFF_img alpha;
     const int status = calculate_matte(&calc_image, mask, value, job->opts, &alpha, &job->control);
+    job->engine_status = status;
     job->status = engine_status(status, &job->message);
     if (job->status >= 0) {
       const CalcRegion& r = job->region;
@@ -109,7 +108,8 @@ void run(Job* job) {
     if (clean_edge_colours(job->foreground.data(), w, h, w * 4) == FOREGROUND_OUT_OF_MEMORY)
       throw std::bad_alloc();  // reported as the calculation's own lack of memory
   } catch (const std::bad_alloc&) {
-    job->status = engine_status(-1, &job->message);
+    job->engine_status = CALC_STATUS_OUT_OF_MEMORY;
+    job->status = engine_status(CALC_STATUS_OUT_OF_MEMORY, &job->message);
   } catch (const std::exception& e) {
     job->status = QUILLANE_ERROR_SOLVER;
     job->message = std::string("failure: ") + e.what();
@@ -175,6 +175,8 @@ extern "C" int quillane_matte(quillane_context* context, const quillane_options*
   try {
     std::string& message = context->message;
     message.clear();
+    context->engine_status = 0;
+    context->failed_reading = false;
     Job job;
     job.image = image;
     job.strokes = strokes;
@@ -205,6 +207,8 @@ extern "C" int quillane_matte(quillane_context* context, const quillane_options*
       run_watched(context, &job);
       status = job.status;
       message = job.message;
+      context->engine_status = job.engine_status;
+      context->failed_reading = job.reading;
       if (status >= 0) {
         const int w = image->width, h = image->height;
         copy_rows(job.alpha, h, w, alpha, alpha_stride);
@@ -219,4 +223,12 @@ extern "C" int quillane_matte(quillane_context* context, const quillane_options*
   context->cancel.store(false, std::memory_order_relaxed);
   context->busy.store(false);
   return status;
+}
+
+int quillane_detail::engine_status(const quillane_context* context) {
+  return context->engine_status;
+}
+
+bool quillane_detail::failed_reading_inputs(const quillane_context* context) {
+  return context->failed_reading;
 }

@@ -1,72 +1,10 @@
 #include "fileio/image_load.h"
 
-#include <jpeglib.h>
-
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 
+#include "fileio/image_intact.h"
+
 namespace {
-
-// libjpeg's error manager that counts warnings instead of printing them and turns a fatal
-// error into a longjmp; the last message is kept for the user.
-struct JpegCheck {
-  jpeg_error_mgr mgr;
-  std::jmp_buf fatal;
-  char message[JMSG_LENGTH_MAX];
-};
-
-// libjpeg's fatal error: keep the message and leave the decoder.
-void jpeg_fatal(j_common_ptr info) {
-  JpegCheck* check = reinterpret_cast<JpegCheck*>(info->err);
-  info->err->format_message(info, check->message);
-  std::longjmp(check->fatal, 1);
-}
-
-// libjpeg's warnings and traces: count the warnings, keep the first one's text.
-void jpeg_message(j_common_ptr info, int level) {
-  // level -1 is a warning: corrupt data or a premature end of the file.
-  if (level < 0 && info->err->num_warnings++ == 0)
-    info->err->format_message(info, reinterpret_cast<JpegCheck*>(info->err)->message);
-}
-
-// Decodes the whole JPEG at 1/8 scale (every entropy-coded byte is still read) and returns
-// false with *error set (libjpeg's message) when it reports damage or a premature end.
-bool jpeg_intact(const char* filename, GError** error) {
-  FILE* file = std::fopen(filename, "rb");
-  if (file == nullptr) return true;  // the loader reports it
-  jpeg_decompress_struct info;
-  JpegCheck check;
-  std::memset(check.message, 0, sizeof check.message);
-  info.err = jpeg_std_error(&check.mgr);
-  check.mgr.error_exit = jpeg_fatal;
-  check.mgr.emit_message = jpeg_message;
-  volatile bool intact = false;  // read after a longjmp
-  if (setjmp(check.fatal) == 0) {
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
-    jpeg_read_header(&info, TRUE);
-    info.scale_num = 1;
-    info.scale_denom = 8;
-    info.dct_method = JDCT_IFAST;
-    jpeg_start_decompress(&info);
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                               info.output_width * info.output_components, 1);
-    while (info.output_scanline < info.output_height) jpeg_read_scanlines(&info, row, 1);
-    jpeg_finish_decompress(&info);
-    intact = check.mgr.num_warnings == 0;
-  }
-  jpeg_destroy_decompress(&info);
-  std::fclose(file);
-  if (!intact) {
-    gchar* name = g_filename_display_basename(filename);
-    g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                "the JPEG file \xe2\x80\x9c%s\xe2\x80\x9d is damaged or incomplete (%s)", name,
-                check.message);
-    g_free(name);
-  }
-  return intact;
-}
 
 // True, with *error set, when width or height exceeds max_side (0: no limit).
 bool too_large(const char* filename, int width, int height, int max_side, GError** error) {
@@ -94,9 +32,9 @@ GdkPixbuf* load_image_file(const char* filename, int max_side, GError** error) {
   GdkPixbufFormat* format = gdk_pixbuf_get_file_info(filename, &width, &height);
   if (format != nullptr && too_large(filename, width, height, max_side, error)) return nullptr;
   gchar* format_name = format != nullptr ? gdk_pixbuf_format_get_name(format) : nullptr;
-  const bool jpeg = format_name != nullptr && std::strcmp(format_name, "jpeg") == 0;
+  const bool intact = format_name == nullptr || image_file_intact(filename, format_name, error);
   g_free(format_name);
-  if (jpeg && !jpeg_intact(filename, error)) return nullptr;
+  if (!intact) return nullptr;
 
   GdkPixbuf* loaded = gdk_pixbuf_new_from_file(filename, error);
   if (loaded == nullptr) return nullptr;

@@ -11,10 +11,10 @@ const int image_max_side_for_surfaces = 32767;
 
 // Loads filename (any format GdkPixbuf reads), turned by its EXIF orientation the way every
 // viewer shows it. Refused, with a one-line reason in *error (GDK_PIXBUF_ERROR or
-// G_FILE_ERROR; g_error_free): a directory; a file the loader cannot read; a JPEG whose decoder
-// reports damage or a premature end (the loader alone would return a partly grey image); a
-// width or height above max_side (0: no limit), checked before decoding; a pixel format other
-// than 8-bit RGB(A).
+// G_FILE_ERROR; g_error_free): a directory; a file the loader cannot read; a damaged or
+// cut-short JPEG, GIF, BMP or ICO (image_intact.h: the loader alone would fill in grey or black
+// rows); a width or height above max_side (0: no limit), checked before decoding; a pixel
+// format other than 8-bit RGB(A).
 // Returns a new 8-bit RGB or RGBA pixbuf (g_object_unref), or null.
 GdkPixbuf* load_image_file(const char* filename, int max_side, GError** error);
 

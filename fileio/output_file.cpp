@@ -1,43 +1,29 @@
 #include "fileio/output_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
 
-// The temporary file being written, for the signal handler. Changed only with the
-// termination signals blocked, so that the handler never sees half a name.
+// What a signal handler on any thread needs: the temporary file being written (its name is
+// changed only while temporary_set is 0), and whether an in-place rewrite must not be cut
+// short. Process-wide, as signals are.
 char temporary_name[4096];
-volatile sig_atomic_t temporary_set = 0;
+std::atomic<int> temporary_set{0};
+std::atomic<int> rewriting{0};
+std::atomic<int> deferred_signal{0};
 
-// Blocks the termination signals on this thread while it lives.
-class SignalsBlocked {
- public:
-  SignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
- private:
-  sigset_t old_;
-};
-
-// No temporary file is being written any more.
-void forget_temporary() {
-  SignalsBlocked blocked;
-  temporary_set = 0;
-}
+// A FIFO without a reader is waited for this long before it is refused.
+const int kFifoWaitMs = 3000;
 
 // The folder part of path: "." for a bare name, "/" for a name in the root.
 std::string folder_of(const std::string& path) {
@@ -82,49 +68,98 @@ mode_t creation_mode() {
   return 0666 & ~mask;
 }
 
-// Writes all size bytes of data to fd, resuming after signals; false on an error.
-bool write_all(int fd, const char* data, size_t size) {
+// Writes all size bytes of data to fd at offset, resuming after signals; false on an error.
+bool write_all_at(int fd, const char* data, size_t size, off_t offset) {
   while (size > 0) {
-    const ssize_t n = write(fd, data, size);
+    const ssize_t n = pwrite(fd, data, size, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);
+    offset += n;
   }
   return true;
 }
 
-// Copies the whole of fd (from its start) into target, which is cut to the new length.
-bool copy_into(int fd, const std::string& target, std::string* error) {
-  const int out = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-  if (out < 0) return fail(error, errno);
-  bool ok = lseek(fd, 0, SEEK_SET) == 0;
-  off_t length = 0;
+// Out *bytes: the whole of fd from its start. False with errno on an error.
+bool read_all(int fd, std::string* bytes) {
+  bytes->clear();
   char buffer[1 << 16];
-  while (ok) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, buffer, sizeof buffer, at);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes->append(buffer, static_cast<size_t>(n));
+    at += n;
+  }
+}
+
+// Whether renaming over file st in folder would be refused: a sticky folder lets only the
+// owners of the file or of the folder (or a privileged user) remove or replace the file.
+bool sticky_forbids_replacing(const std::string& folder, const struct stat& st) {
+  struct stat dir;
+  if (stat(folder.c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0) return false;
+  const uid_t me = geteuid();
+  return me != 0 && st.st_uid != me && dir.st_uid != me;
+}
+
+// Opens a FIFO for writing once a process reads it, waiting for one a few seconds. Returns
+// the descriptor (blocking), or -1 with errno (ENXIO: nobody reads it).
+int open_fifo(const char* path) {
+  for (int waited = 0;; waited += 20) {
+    const int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
     }
-    ok = write_all(out, buffer, static_cast<size_t>(n));
-    length += n;
+    if (errno != ENXIO || waited >= kFifoWaitMs) return -1;
+    const timespec pause = {0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
   }
-  ok = ok && ftruncate(out, length) == 0;
-  const int err = errno;
-  if (close(out) != 0) ok = false;
-  if (!ok) {
-    *error = std::string(std::strerror(err != 0 ? err : errno)) + "; the file may be damaged";
-    return false;
+}
+
+// Rewrites target with the whole of fd (from its start), putting the old contents back if
+// that fails. Signals are held back meanwhile (output_on_signal) and raised again after, the
+// old contents put back first.
+bool rewrite_in_place(int fd, const std::string& target, std::string* error) {
+  std::string fresh, old;
+  if (!read_all(fd, &fresh)) return fail(error, errno);
+  // A file one may write but not read is rewritten without a copy of its old contents.
+  int out = open(target.c_str(), O_RDWR | O_CLOEXEC);
+  const bool have_old = out >= 0 && read_all(out, &old);
+  if (out < 0) out = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (out < 0) return fail(error, errno);
+  rewriting = 1;
+  bool ok = write_all_at(out, fresh.data(), fresh.size(), 0) &&
+            ftruncate(out, static_cast<off_t>(fresh.size())) == 0;
+  int err = errno;
+  // An interrupted command leaves OUTPUT as it was, here too.
+  const bool interrupted = deferred_signal != 0;
+  bool restored = false;
+  if ((!ok || interrupted) && have_old)
+    restored = write_all_at(out, old.data(), old.size(), 0) &&
+               ftruncate(out, static_cast<off_t>(old.size())) == 0;
+  if (close(out) != 0 && ok) {
+    ok = false;
+    err = errno;
   }
-  return true;
+  rewriting = 0;
+  if (const int signal = deferred_signal.exchange(0)) raise(signal);
+  if (ok) return true;
+  *error = std::string(std::strerror(err)) +
+           (restored ? "; the file was left as it was" : "; the file may be damaged");
+  return false;
 }
 
 }  // namespace
 
-bool output_plan(const char* path, OutputFile* out, std::string* error) {
+bool output_plan(const char* path, OutputFile* out, std::string* error, bool replace_protected) {
   *out = OutputFile();
+  if (*path == '\0') {
+    *error = "the name is empty";
+    return false;
+  }
   if (!resolve_links(path, &out->target, error)) return false;
   const std::string folder = folder_of(out->target);
   struct stat st;
@@ -143,38 +178,55 @@ bool output_plan(const char* path, OutputFile* out, std::string* error) {
     *error = "is a directory";
     return false;
   }
+  if (S_ISFIFO(st.st_mode)) {
+    out->kind = OUTPUT_DIRECT;
+    out->fd = open_fifo(out->target.c_str());
+    if (out->fd >= 0) return true;
+    if (errno != ENXIO) return fail(error, errno);
+    *error = "no process reads this FIFO";
+    return false;
+  }
   if (!S_ISREG(st.st_mode)) {
     out->kind = OUTPUT_DIRECT;
     return access(out->target.c_str(), W_OK) == 0 || fail(error, errno);
   }
-  if (access(folder.c_str(), W_OK | X_OK) == 0) {
+  const bool writable = access(out->target.c_str(), W_OK) == 0;
+  const int file_error = errno;
+  out->write_protected = !writable && file_error == EACCES;
+  if (access(folder.c_str(), W_OK | X_OK) == 0 && !sticky_forbids_replacing(folder, st)) {
     out->kind = OUTPUT_REPLACE;
+    if (out->write_protected && !replace_protected) {
+      *error = "is write-protected";
+      return false;
+    }
     return true;
   }
   out->kind = OUTPUT_IN_PLACE;
-  return access(out->target.c_str(), W_OK) == 0 || fail(error, errno);
+  return writable || fail(error, file_error);
 }
 
 bool output_open(OutputFile* out, std::string* error) {
   switch (out->kind) {
     case OUTPUT_REPLACE: {
-      const size_t slash = out->target.rfind('/');
-      const std::string base =
-          slash == std::string::npos ? out->target : out->target.substr(slash + 1);
-      std::string name = folder_of(out->target) + "/." + base + ".XXXXXX";
+      // A short name, so that any name the folder takes leaves room for it.
+      const std::string name = folder_of(out->target) + "/.quillane-XXXXXX";
       if (name.size() >= sizeof temporary_name) return fail(error, ENAMETOOLONG);
-      SignalsBlocked blocked;
-      std::vector<char> buffer(name.begin(), name.end());
-      buffer.push_back('\0');
-      out->fd = mkostemp(buffer.data(), O_CLOEXEC);
-      if (out->fd < 0) return fail(error, errno);
-      out->temp = buffer.data();
-      std::memcpy(temporary_name, buffer.data(), buffer.size());
+      // The handler sees the name from before the file exists, so that no moment leaves one
+      // behind; mkostemp() fills in the letters before it creates the file.
+      temporary_set = 0;
+      std::memcpy(temporary_name, name.c_str(), name.size() + 1);
       temporary_set = 1;
+      out->fd = mkostemp(temporary_name, O_CLOEXEC);
+      if (out->fd < 0) {
+        const int err = errno;
+        temporary_set = 0;
+        return fail(error, err);
+      }
+      out->temp = temporary_name;
       return true;
     }
     case OUTPUT_IN_PLACE: {
-      // The copy lives outside the read-only folder; the target is touched only once it is
+      // The copy lives outside the folder, unnamed; the target is touched only once it is
       // complete.
       FILE* copy = std::tmpfile();
       if (copy == nullptr) return fail(error, errno);
@@ -184,7 +236,7 @@ bool output_open(OutputFile* out, std::string* error) {
       return out->fd >= 0 || fail(error, err);
     }
     case OUTPUT_DIRECT:
-      out->fd = open(out->target.c_str(), O_WRONLY | O_CLOEXEC);
+      if (out->fd < 0) out->fd = open(out->target.c_str(), O_WRONLY | O_CLOEXEC);
       return out->fd >= 0 || fail(error, errno);
   }
   return fail(error, EINVAL);
@@ -194,7 +246,7 @@ bool output_commit(OutputFile* out, std::string* error) {
   const int fd = out->fd;
   out->fd = -1;
   if (out->kind == OUTPUT_IN_PLACE) {
-    const bool ok = copy_into(fd, out->target, error);
+    const bool ok = rewrite_in_place(fd, out->target, error);
     close(fd);
     return ok;
   }
@@ -215,7 +267,7 @@ bool output_commit(OutputFile* out, std::string* error) {
     err = errno;
   }
   if (!ok) unlink(out->temp.c_str());
-  forget_temporary();
+  temporary_set = 0;
   out->temp.clear();
   return ok || fail(error, err);
 }
@@ -225,9 +277,22 @@ void output_abandon(OutputFile* out) {
   out->fd = -1;
   if (!out->temp.empty()) unlink(out->temp.c_str());
   out->temp.clear();
-  forget_temporary();
+  temporary_set = 0;
 }
 
-void output_remove_temporary_on_signal() {
+void output_signal_set(sigset_t* set) {
+  sigemptyset(set);
+  for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                SIGXCPU, SIGXFSZ, SIGPIPE, SIGPOLL, SIGSTKFLT})
+    sigaddset(set, s);
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(set, s);
+}
+
+bool output_on_signal(int signal) {
+  if (rewriting) {
+    deferred_signal = signal;
+    return false;
+  }
   if (temporary_set) unlink(temporary_name);
+  return true;
 }

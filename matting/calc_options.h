@@ -1,6 +1,7 @@
 // The five options that steer a matte calculation, declared once. The options dialog, its
 // reset button, the defaults after opening an image, the command-line tool and the tests
-// all read this table.
+// all read this table; the tool's help and the dialog's tooltips are made from its
+// descriptions.
 #ifndef QUILLANE_MATTING_CALC_OPTIONS_H
 #define QUILLANE_MATTING_CALC_OPTIONS_H
 
@@ -14,8 +15,12 @@ enum CalcOptionId {
 };
 
 struct CalcOptionSpec {
-  const char* name;   // command-line name, as in --levels
-  const char* label;  // label of the dialog row
+  CalcOptionId id;
+  const char* name;         // command-line name, as in --levels
+  const char* value_name;   // what the tool's help calls its value: N, E, T, R
+  const char* label;        // label of the dialog row
+  const char* description;  // what it does: the tool's help and the dialog's tooltip
+  const char* upper_text;   // the upper bound in words where it depends on the image, else null
   double default_value;
   double lower;       // smallest value
   double upper;       // largest value; for levels and active levels see calc_option_upper()
@@ -39,6 +44,7 @@ extern const CalcOptionId calc_option_reset_order[CALC_OPTION_COUNT];
 struct CalcChoiceSpec {
   const char* name;           // command-line spelling
   const char* label;          // label of the check box or list
+  const char* description;    // what it does: the tool's help and the dialog's tooltip
   int default_value;          // index into values
   const char* const* values;  // command-line spellings of the values
   const char* const* labels;  // what a list shows for each value

@@ -8,9 +8,11 @@
 
 #include <umfpack.h>
 
-#include "matting/matte_session.h"
+#include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 #include "matting/calc_plan.h"
+#include "matting/level_strokes.h"
+#include "matting/matte_session.h"
 #include "matting/imgutil.h"
 #include "matting/iterative_solve.h"
 #include "matting/pyramid.h"
@@ -135,6 +137,7 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     // Everything allocated from here on is released if the calculation stops half-way.
     AllocationScope scope;
     CalcControlBinding binding(control);
+    BlasBuffers blas(1);  // this thread's, had now: OpenBLAS hangs where it cannot get one
     double** alpha = nullptr;
     switch (choose_calc_method(opts, count_unknown_pixels(stroke_mask, width, height))) {
       case CALC_METHOD_AUTO:
@@ -144,6 +147,10 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
         alpha = solve_one_level_iterative(image, stroke_mask, stroke_value, opts, &status);
         break;
       case CALC_METHOD_LEVELS:
+        if (!strokes_survive_levels(
+                stroke_mask, stroke_value, width, height,
+                usable_levels(width, height, opts.levels_num, opts.window_radius)))
+          throw StrokesTooThin();  // a blank matte is no success
         alpha = solveAlphaC2F(image, stroke_mask, stroke_value, opts.levels_num, active,
                               opts.threshold, opts.softness, opts.window_radius, &status);
         break;
@@ -159,6 +166,9 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
     alpha_img->TIFF_type = 0;
   } catch (const CalcCancelled&) {
     status = CALC_STATUS_CANCELLED;
+    alpha_img->TIFF_type = 0;
+  } catch (const StrokesTooThin&) {
+    status = CALC_STATUS_STROKES_TOO_THIN;
     alpha_img->TIFF_type = 0;
   }
   free_TIFF(image);

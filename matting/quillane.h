@@ -26,9 +26,11 @@ void scale2_255(double** alpha, int cols, int rows);
 // character to stdout. Clears this thread's sparse container error register first.
 // In-out control (borrowed, may be null): receives progress and may cancel.
 // Returns the solver status, -3 when no solve ran, UMFPACK's -1 (out of memory) when any
-// allocation failed, CALC_STATUS_CANCELLED when control asked to stop. In the last two cases
-// no matte is made: alpha_img gets no planes (its TIFF_type is 0, so free_TIFF() frees
-// nothing) and everything the calculation allocated is released.
+// allocation failed, CALC_STATUS_CANCELLED when control asked to stop,
+// CALC_STATUS_STROKES_TOO_THIN when several levels would lose the strokes of one kind
+// (level_strokes.h). In the last three cases no matte is made: alpha_img gets no planes (its
+// TIFF_type is 0, so free_TIFF() frees nothing) and everything the calculation allocated is
+// released.
 int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value,
                     const CalcOptions& opts, TIFF_img* alpha_img, CalcControl* control = nullptr);
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 
 namespace {
@@ -405,6 +406,7 @@ SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_
     m.tiles.push_back(std::move(tile));
   }
   const int workers = std::min<int>(worker_count(), static_cast<int>(m.tiles.size()));
+  BlasBuffers blas(workers - 1);  // the calculating thread has its own already
   for (int k = 0; k < workers; ++k) {
     m.workers.push_back(std::make_unique<Worker>());  // no raw pointer if the vector cannot grow
     m.workers.back()->local.assign(static_cast<size_t>(nv), -1);

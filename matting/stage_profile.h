@@ -13,10 +13,21 @@ enum MatteStage {
   MATTE_STAGE_COUNT = 6
 };
 
-// Short lower-case name of a stage ("laplacian", "assembly", ...); a static string.
+// One stage: its short lower-case name (the benchmark's column) and what it does, for a user
+// (the progress report).
+struct MatteStageInfo {
+  MatteStage stage;
+  const char* name;   // "laplacian", "assembly", ...
+  const char* label;  // "building the Laplacian", "factorising", ...
+};
+
+// Indexed by MatteStage.
+extern const MatteStageInfo matte_stage_table[MATTE_STAGE_COUNT];
+
+// The name of a stage; "?" for a value outside the table. A static string.
 const char* matte_stage_name(MatteStage stage);
 
-// What a stage does, for a user ("building the Laplacian", "factorising", ...); static.
+// The label of a stage; "calculating" for a value outside the table. A static string.
 const char* matte_stage_label(MatteStage stage);
 
 #endif

@@ -8,7 +8,7 @@ packages=(
   libgtk2.0-dev libgdk-pixbuf2.0-dev libcairo2-dev libglib2.0-dev
   libsuitesparse-dev libopenblas0-pthread libpng-dev libjpeg-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick strace
   help2man man-db parallel rsync
   libgimp2.0-dev gimp
 )

@@ -73,21 +73,26 @@ bool png_write(const std::string& path, const PngPixels& pixels, std::string* er
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
   png_image image;
   if (!describe(pixels, &image, error)) return false;
-  const int copy = dup(fd);
-  FILE* stream = copy >= 0 ? fdopen(copy, "wb") : nullptr;
-  if (stream == nullptr) {
-    *error = std::strerror(errno);
-    if (copy >= 0) close(copy);
+  // Encoded whole first: what reaches fd is either all of it or fails with the system's
+  // reason (a full disk, a file size limit), not libpng's "Write Error".
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+  std::vector<uint8_t> encoded(size);
+  if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, pixels.data.data(), 0,
+                                 nullptr)) {
+    *error = image.message;
     return false;
   }
-  bool ok = png_image_write_to_stdio(&image, stream, 0, pixels.data.data(), 0, nullptr) != 0;
-  if (!ok) *error = image.message;
-  // Buffered bytes reach the file only here; a full disk may show up now.
-  if (std::fclose(stream) != 0 && ok) {
-    *error = std::strerror(errno);
-    ok = false;
+  for (const uint8_t* p = encoded.data(); size > 0;) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = std::strerror(n < 0 ? errno : EIO);
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
   }
-  return ok;
+  return true;
 }
 
 PngPixels resize_nearest(const PngPixels& in, int w, int h) {

@@ -24,7 +24,8 @@ bool png_read(const std::string& path, int channels, PngPixels* out, std::string
 // one-line reason in *error; a partly written file may be left then.
 bool png_write(const std::string& path, const PngPixels& pixels, std::string* error);
 
-// The same to the open file descriptor fd (left open, written from its current offset).
+// The same to the open file descriptor fd (left open, written from its current offset), the
+// PNG encoded in memory first; a failed write gives the system's reason.
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error);
 
 // Nearest-neighbour resize of pixels to w x h (pixel centres aligned), any channel count.

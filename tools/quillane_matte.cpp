@@ -2,13 +2,14 @@
 // editor, with the editor's options, constraints and engine.
 #include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <getopt.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <cerrno>
-#include <cmath>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,139 +23,15 @@
 #include "matting/calc_input.h"
 #include "matting/calc_options.h"
 #include "matting/solver_status.h"
+#include "capi/engine_detail.h"
 #include "quillane/quillane.h"
 #include "tools/png_io.h"
-
-#ifndef QUILLANE_VERSION
-#define QUILLANE_VERSION "unknown"
-#endif
+#include "tools/tool_options.h"
 
 namespace {
 
-const char kProgram[] = "quillane-matte";
-
 // Exit statuses, documented in the help text.
 enum ExitStatus { EXIT_OK = 0, EXIT_FAILURE_RUN = 1, EXIT_USAGE = 2 };
-
-void print_help() {
-  CalcOptions d;
-  calc_options_default(&d);
-  const CalcOptionSpec* t = calc_option_table;
-  std::printf(
-      "Usage: %s [OPTIONS] IMAGE STROKES OUTPUT\n"
-      "Pull an alpha matte from IMAGE, constrained by the strokes in STROKES, and write\n"
-      "OUTPUT as a PNG of the image with the matte as its alpha channel.\n"
-      "\n"
-      "  IMAGE     any image file GdkPixbuf reads\n"
-      "  STROKES   a stroke layer of the same size, as the editor saves it: opaque white =\n"
-      "            foreground, opaque black = background, any other opaque colour = alternate\n"
-      "            transparency with its grey level as target; not fully opaque = unpainted\n"
-      "  OUTPUT    the PNG to write, replaced only when the calculation succeeds and keeping\n"
-      "            its permissions; a symbolic link is written through to its target, a\n"
-      "            device or FIFO directly, and - means standard output\n"
-      "\n"
-      "Options:\n"
-      "  --%-10s N        down scale the image this many times (%g; %g up to a tenth of\n"
-      "                        the smaller side of the region); auto: choose the levels from\n"
-      "                        the image and the strokes, staying close to the full-size\n"
-      "                        matte at a fraction of its time and memory\n"
-      "  --%-10s N        recalculate the matte on this many levels (%g; %g up to --levels)\n"
-      "  --%-10s E        softness of edges (%g; %g to %g)\n"
-      "  --%-10s T        trimap threshold for down scaled mattes (%g; %g to %g)\n"
-      "  --%-10s R        window radius (%g; %g to %g)\n"
-      "  --solver S            how a full-size calculation solves: direct (the sparse direct\n"
-      "                        solve, the default), iterative (far less time and memory on\n"
-      "                        large images, within a fraction of a percent of direct) or\n"
-      "                        auto (iterative above 250000 unknown pixels)\n"
-      "  --region X,Y,W,H      calculate only in this rectangle; alpha is 0 outside. A region\n"
-      "                        reaching past the image is cut at its edges\n"
-      "  --trimap              STROKES is a grey trimap: 0 = background, 255 = foreground,\n"
-      "                        anything else unknown\n"
-      "  --alpha-only          write the matte alone as an 8-bit grey PNG\n"
-      "  --foreground          clean edge colours: where the matte is partly transparent, write\n"
-      "                        the estimated foreground colour instead of the image's, so\n"
-      "                        that the old background does not show on a new one\n"
-      "  --quiet               print nothing on standard output (no solver trace) and no\n"
-      "                        progress line on a terminal\n"
-      "  --help                show this help and exit\n"
-      "  --version             show the version and exit\n"
-      "\n"
-      "Exit status: 0 success; 1 unreadable or unsuitable input (corrupt file, sizes that\n"
-      "differ, missing background or foreground strokes), a failing solver or an output that\n"
-      "cannot be written; 2 wrong usage (unknown option, bad or out-of-range value, region\n"
-      "outside the image, wrong number of arguments); 130 and 143 stopped by SIGINT and\n"
-      "SIGTERM (OUTPUT is left as it was).\n",
-      kProgram, t[OPT_LEVELS].name, static_cast<double>(d.levels_num), t[OPT_LEVELS].lower,
-      t[OPT_ACTIVE_LEVELS].name, static_cast<double>(d.active_levels_num),
-      t[OPT_ACTIVE_LEVELS].lower, t[OPT_SOFTNESS].name, d.softness, t[OPT_SOFTNESS].lower,
-      t[OPT_SOFTNESS].upper, t[OPT_THRESHOLD].name, d.threshold, t[OPT_THRESHOLD].lower,
-      t[OPT_THRESHOLD].upper, t[OPT_WINDOW_RADIUS].name, static_cast<double>(d.window_radius),
-      t[OPT_WINDOW_RADIUS].lower, t[OPT_WINDOW_RADIUS].upper);
-}
-
-// One line on stderr, prefixed with the program name.
-void complain(const char* format, ...) {
-  std::va_list ap;
-  va_start(ap, format);
-  std::fprintf(stderr, "%s: ", kProgram);
-  std::vfprintf(stderr, format, ap);
-  std::fputc('\n', stderr);
-  va_end(ap);
-}
-
-[[noreturn]] void usage_error(const char* format, ...) {
-  std::va_list ap;
-  va_start(ap, format);
-  std::fprintf(stderr, "%s: ", kProgram);
-  std::vfprintf(stderr, format, ap);
-  std::fprintf(stderr, " (see --help)\n");
-  va_end(ap);
-  std::exit(EXIT_USAGE);
-}
-
-// Parses all of text as a finite number; integral options must be whole numbers.
-bool parse_number(const char* text, bool integral, double* out) {
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || errno != 0 || !std::isfinite(v)) return false;
-  if (integral && (v != std::floor(v) || std::fabs(v) > 1e9)) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_region(const char* text, CalcRegion* region) {
-  int values[4];
-  const char* p = text;
-  for (int i = 0; i < 4; ++i) {
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(p, &end, 10);
-    if (end == p || errno != 0 || v < -1000000000L || v > 1000000000L) return false;
-    values[i] = static_cast<int>(v);
-    if (i < 3 && *end != ',') return false;
-    if (i == 3 && *end != '\0') return false;
-    p = end + 1;
-  }
-  *region = {values[0], values[1], values[2], values[3]};
-  return true;
-}
-
-std::string option_text(CalcOptionId id, double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, calc_option_table[id].integral ? "%.0f" : "%g", value);
-  return buf;
-}
-
-// Checks value against the option's range; upper as computed for the image. given: the value
-// as the user wrote it, so that 0.500001 is not shown rounded to 0.5 (null: print value).
-void check_range(CalcOptionId id, double value, double upper, const char* why, const char* given) {
-  const CalcOptionSpec& info = calc_option_table[id];
-  if (value < info.lower || value > upper)
-    usage_error("--%s %s is out of range %s..%s%s", info.name,
-                given != nullptr ? given : option_text(id, value).c_str(),
-                option_text(id, info.lower).c_str(), option_text(id, upper).c_str(), why);
-}
 
 // The editor's own loading (orientation, damaged JPEGs), so that a layer it saved fits.
 GdkPixbuf* load_image(const char* path, const char* what) {
@@ -176,19 +53,37 @@ struct Output {
   OutputFile file;
 };
 
-// Refuses an output that cannot be written before any work is done.
-bool plan_output(const char* name, Output* out) {
-  out->name = name;
-  if (std::strcmp(name, "-") == 0) {
+// Whether the file at path (links followed) is the file st.
+bool same_file(const char* path, const struct stat& st) {
+  struct stat other;
+  return stat(path, &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+}
+
+// Refuses, before any work is done, an output that cannot be written or would destroy an
+// input. Returns an exit status: EXIT_OK when the output is planned.
+int plan_output(const Arguments& args, Output* out) {
+  out->name = args.output;
+  if (std::strcmp(args.output, "-") == 0) {
     out->stdout_fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (out->stdout_fd >= 0) return true;
+    if (out->stdout_fd >= 0) return EXIT_OK;
     complain("cannot write to standard output: %s", std::strerror(errno));
-    return false;
+    return EXIT_FAILURE_RUN;
   }
+  struct stat st;
+  if (stat(args.output, &st) == 0)
+    for (const char* input : {args.image, args.strokes})
+      if (same_file(input, st)) {
+        complain("OUTPUT '%s' is the same file as %s '%s': it would be overwritten (see --help)",
+                 args.output, input == args.image ? "IMAGE" : "STROKES", input);
+        return EXIT_USAGE;
+      }
   std::string error;
-  if (output_plan(name, &out->file, &error)) return true;
-  complain("cannot write '%s': %s", name, error.c_str());
-  return false;
+  if (output_plan(args.output, &out->file, &error, args.force)) return EXIT_OK;
+  if (out->file.write_protected && !args.force)
+    complain("cannot write '%s': OUTPUT is write-protected; --force replaces it", args.output);
+  else
+    complain("cannot write '%s': %s", args.output, error.c_str());
+  return EXIT_FAILURE_RUN;
 }
 
 // Writes pixels as planned: a failure leaves an existing OUTPUT as it was.
@@ -212,19 +107,27 @@ bool write_output(Output* out, const PngPixels& pixels) {
 // Set while a progress line is on the terminal, for the signal handler to clear it.
 volatile sig_atomic_t progress_shown = 0;
 
-// SIGINT, SIGTERM, SIGHUP: remove a half-written temporary file and stop; an existing OUTPUT
-// is untouched until the final rename.
+// Every signal that would end the tool: remove a half-written temporary file and stop with
+// 128 + the signal; an existing OUTPUT is untouched until the final rename (an in-place
+// rewrite finishes first).
 extern "C" void stop_on_signal(int signal) {
-  output_remove_temporary_on_signal();
+  if (!output_on_signal(signal)) return;
   if (progress_shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
   _exit(128 + signal);
 }
 
+// Gives every signal of output_signal_set() the handler, SIGXFSZ none (ignored), except
+// those the caller already ignores.
 void install_signal_handlers() {
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+  sigset_t set;
+  output_signal_set(&set);
+  for (int s = 1; s < NSIG; ++s) {
+    if (sigismember(&set, s) != 1) continue;
     struct sigaction action, old;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = stop_on_signal;
+    // A file size limit makes the write fail with its reason instead of ending the tool.
+    action.sa_handler = s == SIGXFSZ ? SIG_IGN : stop_on_signal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     // A signal the shell told us to ignore (a background job's SIGINT) stays ignored.
     if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
@@ -243,150 +146,93 @@ void show_progress(const quillane_progress* progress, void* data) {
   progress_shown = 1;
 }
 
-// A failing solver: its message without the editor's toolbar advice, and what to try here.
-void report_solver_failure(int status) {
-  const char* message = solver_status_message(status);
-  if (message != nullptr) {
-    const char* end = std::strchr(message, '\n');
-    complain("%.*s", static_cast<int>(end != nullptr ? end - message : std::strlen(message)),
-             message);
-  } else {
+// A failing calculation: its message and what to try here, from the status table.
+void report_failure(int status) {
+  const SolverStatusInfo* info = solver_status_info(status);
+  if (info == nullptr) {
     complain("failure: solver status %d", status);
+    return;
   }
-  complain("try --levels auto, more --levels, more strokes or a smaller --region");
+  complain("%s", info->message);
+  if (*info->tool_advice != '\0') complain("%s", info->tool_advice);
 }
 
-struct Arguments {
-  CalcOptions opts;
-  bool given[CALC_OPTION_COUNT] = {};
-  const char* given_text[CALC_OPTION_COUNT] = {};  // values as written on the command line
-  bool has_region = false;
+// Memory ran out before the calculation started: the advice about options would not help.
+void report_reading_out_of_memory() {
+  complain("%s", solver_status_info(CALC_STATUS_OUT_OF_MEMORY)->message);
+  complain("not enough memory to read the image and the strokes");
+}
+
+// Why read_calc_input() refused the strokes (a CalcInputResult), in the words of the file
+// given: a stroke layer or a trimap (trimap_alpha: one with transparent pixels).
+void report_input(int input, const Arguments& args, bool trimap_alpha) {
+  const char* where = args.has_region ? "inside the region" : "in the image";
+  // A trimap or a photograph given as strokes paints every pixel: say so before anything
+  // about missing strokes.
+  if (input & CALC_INPUT_NOTHING_UNKNOWN) {
+    if (!args.trimap)
+      complain("%s; is this a trimap? use --trimap", calc_nothing_unknown_message);
+    else if (trimap_alpha)
+      complain("%s; the trimap has transparent pixels: is it a stroke layer? leave out --trimap",
+               calc_nothing_unknown_message);
+    else
+      complain("%s; a trimap marks unknown pixels with greys other than 0 and 255",
+               calc_nothing_unknown_message);
+  } else if (input == (CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND)) {
+    complain(args.trimap ? "the trimap has no background (0) and no foreground (255) pixel %s"
+                         : "no strokes %s: paint background (black) and foreground strokes",
+             where);
+  } else if (input == CALC_INPUT_NO_BACKGROUND) {
+    complain(args.trimap ? "the trimap has no background (0) pixel %s"
+                         : "no background (opaque black) stroke %s",
+             where);
+  } else {
+    complain(args.trimap ? "the trimap has no foreground (255) pixel %s"
+                         : "no foreground or alternate-colour stroke %s",
+             where);
+  }
+}
+
+// Whether pixbuf has an alpha channel with a pixel that is not opaque.
+bool has_transparency(GdkPixbuf* pixbuf) {
+  if (!gdk_pixbuf_get_has_alpha(pixbuf)) return false;
+  const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+  const uint8_t* pixels = gdk_pixbuf_read_pixels(pixbuf);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (pixels[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4 + 3] != 255)
+        return true;
+  return false;
+}
+
+// The calculation's inputs, read from the files.
+struct Inputs {
+  GdkPixbuf* image = nullptr;
+  GdkPixbuf* strokes = nullptr;
   CalcRegion region = {0, 0, 0, 0};
-  bool trimap = false, alpha_only = false, quiet = false, foreground = false;
-  const char* image = nullptr;
-  const char* strokes = nullptr;
-  const char* output = nullptr;
+  ~Inputs() {
+    if (image != nullptr) g_object_unref(image);
+    if (strokes != nullptr) g_object_unref(strokes);
+  }
 };
 
-Arguments parse_arguments(int argc, char** argv) {
-  enum { OPT_REGION = 256, OPT_TRIMAP, OPT_ALPHA_ONLY, OPT_FOREGROUND, OPT_SOLVER, OPT_FIRST_CALC };
-  Arguments args;
-  calc_options_default(&args.opts);
-  std::vector<option> longopts;
-  for (int id = 0; id < CALC_OPTION_COUNT; ++id)
-    longopts.push_back(
-        {calc_option_table[id].name, required_argument, nullptr, OPT_FIRST_CALC + id});
-  longopts.push_back({calc_solver_choice.name, required_argument, nullptr, OPT_SOLVER});
-  longopts.push_back({"region", required_argument, nullptr, OPT_REGION});
-  longopts.push_back({"trimap", no_argument, nullptr, OPT_TRIMAP});
-  longopts.push_back({"alpha-only", no_argument, nullptr, OPT_ALPHA_ONLY});
-  longopts.push_back({"foreground", no_argument, nullptr, OPT_FOREGROUND});
-  longopts.push_back({"quiet", no_argument, nullptr, 'q'});
-  longopts.push_back({"help", no_argument, nullptr, 'h'});
-  longopts.push_back({"version", no_argument, nullptr, 'V'});
-  longopts.push_back({nullptr, 0, nullptr, 0});
-
-  opterr = 0;  // our own one-line messages
-  int c;
-  while ((c = getopt_long(argc, argv, ":qhV", longopts.data(), nullptr)) != -1) {
-    if (c >= OPT_FIRST_CALC && c < OPT_FIRST_CALC + CALC_OPTION_COUNT) {
-      const CalcOptionId id = static_cast<CalcOptionId>(c - OPT_FIRST_CALC);
-      const CalcOptionSpec& info = calc_option_table[id];
-      double v;
-      // --levels auto: the calculation chooses its levels.
-      if (id == OPT_LEVELS && std::strcmp(optarg, calc_auto_levels_choice.name) == 0) {
-        args.opts.auto_levels = 1;
-        continue;
-      }
-      if (!parse_number(optarg, info.integral, &v))
-        usage_error("--%s needs %s, not '%s'", info.name,
-                    info.integral ? "a whole number" : "a number", optarg);
-      // The upper bounds of levels and active levels depend on the region; checked later.
-      if (id == OPT_LEVELS || id == OPT_ACTIVE_LEVELS) {
-        if (v < info.lower)
-          usage_error("--%s %s is below %s", info.name, option_text(id, v).c_str(),
-                      option_text(id, info.lower).c_str());
-      } else {
-        check_range(id, v, info.upper, "", optarg);
-      }
-      calc_option_set(&args.opts, id, v);
-      args.given[id] = true;
-      args.given_text[id] = optarg;
-      continue;
-    }
-    switch (c) {
-      case OPT_SOLVER: {
-        const int solver = calc_choice_find(calc_solver_choice, optarg);
-        if (solver < 0) usage_error("--solver needs direct, auto or iterative, not '%s'", optarg);
-        args.opts.solver = solver;
-        break;
-      }
-      case OPT_REGION:
-        if (!parse_region(optarg, &args.region) || args.region.w <= 0 || args.region.h <= 0)
-          usage_error("--region needs X,Y,W,H with a positive width and height, not '%s'", optarg);
-        args.has_region = true;
-        break;
-      case OPT_TRIMAP:
-        args.trimap = true;
-        break;
-      case OPT_ALPHA_ONLY:
-        args.alpha_only = true;
-        break;
-      case OPT_FOREGROUND:
-        args.foreground = true;
-        break;
-      case 'q':
-        args.quiet = true;
-        break;
-      case 'h':
-        print_help();
-        std::exit(EXIT_OK);
-      case 'V':
-        std::printf("%s %s\n", kProgram, QUILLANE_VERSION);
-        std::exit(EXIT_OK);
-      case ':':
-        usage_error("option '%s' needs a value", argv[optind - 1]);
-      default:
-        usage_error("unknown option '%s'", argv[optind - 1]);
-    }
-  }
-  if (args.foreground && args.alpha_only)
-    usage_error("--foreground writes colours; it cannot go with --alpha-only");
-  if (argc - optind != 3)
-    usage_error("expected IMAGE STROKES OUTPUT, got %d argument%s", argc - optind,
-                argc - optind == 1 ? "" : "s");
-  args.image = argv[optind];
-  args.strokes = argv[optind + 1];
-  args.output = argv[optind + 2];
-  return args;
-}
-
-int run(const Arguments& args_in, Output* output) {
-  Arguments args = args_in;
-  GdkPixbuf* image = load_image(args.image, "image");
-  if (image == nullptr) return EXIT_FAILURE_RUN;
-  GdkPixbuf* strokes = load_image(args.strokes, args.trimap ? "trimap" : "strokes");
-  if (strokes == nullptr) {
-    g_object_unref(image);
-    return EXIT_FAILURE_RUN;
-  }
-  const int width = gdk_pixbuf_get_width(image), height = gdk_pixbuf_get_height(image);
-  struct Release {
-    GdkPixbuf* a;
-    GdkPixbuf* b;
-    ~Release() {
-      g_object_unref(a);
-      g_object_unref(b);
-    }
-  } release{image, strokes};
-
-  if (gdk_pixbuf_get_width(strokes) != width || gdk_pixbuf_get_height(strokes) != height) {
+// Reads IMAGE and STROKES into *in and checks them against the options (in-out opts: the
+// levels are checked against the region). Returns an exit status.
+int read_inputs(const Arguments& args, CalcOptions* opts, Inputs* in) {
+  in->image = load_image(args.image, "image");
+  if (in->image == nullptr) return EXIT_FAILURE_RUN;
+  in->strokes = load_image(args.strokes, args.trimap ? "trimap" : "strokes");
+  if (in->strokes == nullptr) return EXIT_FAILURE_RUN;
+  const int width = gdk_pixbuf_get_width(in->image), height = gdk_pixbuf_get_height(in->image);
+  if (gdk_pixbuf_get_width(in->strokes) != width || gdk_pixbuf_get_height(in->strokes) != height) {
     complain("the %s is %dx%d but the image is %dx%d", args.trimap ? "trimap" : "stroke layer",
-             gdk_pixbuf_get_width(strokes), gdk_pixbuf_get_height(strokes), width, height);
+             gdk_pixbuf_get_width(in->strokes), gdk_pixbuf_get_height(in->strokes), width, height);
     return EXIT_FAILURE_RUN;
   }
 
-  CalcRegion region = {0, 0, width, height};
+  CalcRegion& region = in->region;
+  region = {0, 0, width, height};
   if (args.has_region) {
     region = args.region;
     if (!clamp_calc_region(&region, width, height))
@@ -394,88 +240,40 @@ int run(const Arguments& args_in, Output* output) {
                   args.region.w, args.region.h, width, height);
   }
   // Smaller than one window: the system would be singular and the matte meaningless.
-  if (!calc_region_fits_window(region, args.opts.window_radius)) {
-    complain("%s", calc_region_size_message(region, args.opts.window_radius).c_str());
+  if (!calc_region_fits_window(region, opts->window_radius)) {
+    complain("%s", calc_region_size_message(region, opts->window_radius).c_str());
     return EXIT_FAILURE_RUN;
   }
   char why[96];
   std::snprintf(why, sizeof why, " for a %dx%d %s", region.w, region.h,
                 args.has_region ? "region" : "image");
-  check_range(OPT_LEVELS, args.opts.levels_num,
-              calc_option_upper(OPT_LEVELS, region.w, region.h, args.opts.levels_num), why,
+  check_range(OPT_LEVELS, opts->levels_num,
+              calc_option_upper(OPT_LEVELS, region.w, region.h, opts->levels_num), why,
               args.given_text[OPT_LEVELS]);
-  check_range(OPT_ACTIVE_LEVELS, args.opts.active_levels_num,
-              calc_option_upper(OPT_ACTIVE_LEVELS, region.w, region.h, args.opts.levels_num),
+  check_range(OPT_ACTIVE_LEVELS, opts->active_levels_num,
+              calc_option_upper(OPT_ACTIVE_LEVELS, region.w, region.h, opts->levels_num),
               " (at most --levels)", args.given_text[OPT_ACTIVE_LEVELS]);
 
-  // The library's one call: the editor's reading of the strokes, the engine, clean colours.
-  quillane_options options;
-  quillane_options_init(&options);
-  options.trimap = args.trimap;
-  options.auto_levels = args.opts.auto_levels;
-  options.levels = args.opts.levels_num;
-  options.active_levels = args.opts.active_levels_num;
-  options.softness = args.opts.softness;
-  options.threshold = args.opts.threshold;
-  options.window_radius = args.opts.window_radius;
-  options.solver = args.opts.solver;
-  options.region_x = region.x;
-  options.region_y = region.y;
-  options.region_width = region.w;
-  options.region_height = region.h;
-  const quillane_pixels image_pixels = {gdk_pixbuf_read_pixels(image), width, height,
-                                        gdk_pixbuf_get_rowstride(image),
-                                        gdk_pixbuf_get_n_channels(image)};
-  const quillane_pixels stroke_pixels = {gdk_pixbuf_read_pixels(strokes), width, height,
-                                         gdk_pixbuf_get_rowstride(strokes),
-                                         gdk_pixbuf_get_n_channels(strokes)};
+  return EXIT_OK;
+}
+
+// The image with the matte (alpha: width x height bytes) as its alpha, or the matte alone;
+// with --foreground, cleaned is the image with clean edge colours and the matte already.
+PngPixels output_pixels(const Arguments& args, const Inputs& in, const std::vector<uint8_t>& alpha,
+                        std::vector<uint8_t>* cleaned) {
+  const int width = gdk_pixbuf_get_width(in.image), height = gdk_pixbuf_get_height(in.image);
   PngPixels out;
   out.width = width;
   out.height = height;
   out.channels = args.alpha_only ? 1 : 4;
+  if (args.foreground && !args.alpha_only) {
+    out.data.swap(*cleaned);
+    return out;
+  }
   out.data.assign(static_cast<size_t>(width) * height * out.channels, 0);
-  std::vector<uint8_t> alpha(static_cast<size_t>(width) * height);
-  quillane_context* context = quillane_context_new();
-  if (context == nullptr) throw std::bad_alloc();
-  std::string shown;
-  if (!args.quiet && isatty(STDERR_FILENO))
-    quillane_context_set_progress(context, show_progress, &shown);
-  const int status = quillane_matte(context, &options, &image_pixels, &stroke_pixels, alpha.data(),
-                                    width, args.foreground ? out.data.data() : nullptr, width * 4);
-  const std::string message = quillane_context_message(context);
-  quillane_context_free(context);
-  if (!shown.empty()) std::fputs("\r\033[K", stderr);
-  progress_shown = 0;
-  const char* where = args.has_region ? "inside the region" : "in the image";
-  switch (status) {
-    // A trimap or a photograph given as strokes paints every pixel: said before anything
-    // about missing strokes.
-    case QUILLANE_ERROR_NOTHING_UNKNOWN:
-      complain(args.trimap ? "%s" : "%s; is this a trimap? use --trimap",
-               calc_nothing_unknown_message);
-      return EXIT_FAILURE_RUN;
-    case QUILLANE_ERROR_NO_STROKES:
-      complain("no strokes %s: paint background (black) and foreground strokes", where);
-      return EXIT_FAILURE_RUN;
-    case QUILLANE_ERROR_NO_BACKGROUND:
-      complain("no background (opaque black) stroke %s", where);
-      return EXIT_FAILURE_RUN;
-    case QUILLANE_ERROR_NO_FOREGROUND:
-      complain("no foreground or alternate-colour stroke %s", where);
-      return EXIT_FAILURE_RUN;
-    default:
-      break;
-  }
-  if (status < 0) {  // a failing solver or memory run out: its message, and advice
-    complain("%s", message.c_str());
-    complain("try --levels auto, more --levels, more strokes or a smaller --region");
-    return EXIT_FAILURE_RUN;
-  }
-  if (status > 0) complain("%s", message.c_str());
-
-  const uint8_t* src = gdk_pixbuf_read_pixels(image);
-  const int nc = gdk_pixbuf_get_n_channels(image), stride = gdk_pixbuf_get_rowstride(image);
-  for (int y = 0; y < height && !args.foreground; ++y)
+  const uint8_t* src = gdk_pixbuf_read_pixels(in.image);
+  const int nc = gdk_pixbuf_get_n_channels(in.image), stride = gdk_pixbuf_get_rowstride(in.image);
+  for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const uint8_t a = alpha[static_cast<size_t>(y) * width + x];
       uint8_t* o = &out.data[(static_cast<size_t>(y) * width + x) * out.channels];
@@ -489,7 +287,109 @@ int run(const Arguments& args_in, Output* output) {
         o[3] = a;
       }
     }
+  return out;
+}
+
+// Reports a status of quillane_matte() other than success on stderr: the input's faults in
+// the words of the file given, the engine's failures with their advice from the status table.
+// In context: the call's context. Returns the exit status.
+int report_status(int status, const quillane_context* context, const Arguments& args,
+                  const Inputs& in) {
+  switch (status) {
+    case QUILLANE_ERROR_NOTHING_UNKNOWN:
+      report_input(CALC_INPUT_NOTHING_UNKNOWN, args, args.trimap && has_transparency(in.strokes));
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_STROKES:
+      report_input(CALC_INPUT_NO_BACKGROUND | CALC_INPUT_NO_FOREGROUND, args, false);
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_BACKGROUND:
+      report_input(CALC_INPUT_NO_BACKGROUND, args, false);
+      return EXIT_FAILURE_RUN;
+    case QUILLANE_ERROR_NO_FOREGROUND:
+      report_input(CALC_INPUT_NO_FOREGROUND, args, false);
+      return EXIT_FAILURE_RUN;
+    default:
+      break;
+  }
+  if (status > 0) {  // a warning: the matte is written all the same
+    complain("%s", quillane_context_message(context));
+    return EXIT_OK;
+  }
+  if (status == QUILLANE_ERROR_OUT_OF_MEMORY && quillane_detail::failed_reading_inputs(context)) {
+    report_reading_out_of_memory();
+  } else if (quillane_detail::engine_status(context) < 0) {
+    report_failure(quillane_detail::engine_status(context));
+  } else {
+    complain("%s", quillane_context_message(context));
+  }
+  return EXIT_FAILURE_RUN;
+}
+
+// In args; in-out output (planned): reads the inputs, calculates through the library's one
+// call (the editor's reading of the strokes, the engine, clean edge colours) and writes
+// OUTPUT. Returns the exit status; reports every failure on stderr.
+int run(const Arguments& args, Output* output) {
+  CalcOptions opts = args.opts;
+  Inputs in;
+  try {
+    const int read = read_inputs(args, &opts, &in);
+    if (read != EXIT_OK) return read;
+  } catch (const std::bad_alloc&) {
+    report_reading_out_of_memory();
+    return EXIT_FAILURE_RUN;
+  }
+  const int width = gdk_pixbuf_get_width(in.image), height = gdk_pixbuf_get_height(in.image);
+
+  quillane_options options;
+  quillane_options_init(&options);
+  options.trimap = args.trimap;
+  options.auto_levels = opts.auto_levels;
+  options.levels = opts.levels_num;
+  options.active_levels = opts.active_levels_num;
+  options.softness = opts.softness;
+  options.threshold = opts.threshold;
+  options.window_radius = opts.window_radius;
+  options.solver = opts.solver;
+  options.region_x = in.region.x;
+  options.region_y = in.region.y;
+  options.region_width = in.region.w;
+  options.region_height = in.region.h;
+  const quillane_pixels image_pixels = {gdk_pixbuf_read_pixels(in.image), width, height,
+                                        gdk_pixbuf_get_rowstride(in.image),
+                                        gdk_pixbuf_get_n_channels(in.image)};
+  const quillane_pixels stroke_pixels = {gdk_pixbuf_read_pixels(in.strokes), width, height,
+                                         gdk_pixbuf_get_rowstride(in.strokes),
+                                         gdk_pixbuf_get_n_channels(in.strokes)};
+  const bool clean = args.foreground && !args.alpha_only;
+  std::vector<uint8_t> alpha(static_cast<size_t>(width) * height);
+  std::vector<uint8_t> cleaned(clean ? static_cast<size_t>(width) * height * 4 : 0);
+
+  quillane_context* context = quillane_context_new();
+  if (context == nullptr) throw std::bad_alloc();
+  std::string shown;
+  if (!args.quiet && isatty(STDERR_FILENO))
+    quillane_context_set_progress(context, show_progress, &shown);
+  const int status = quillane_matte(context, &options, &image_pixels, &stroke_pixels, alpha.data(),
+                                    width, clean ? cleaned.data() : nullptr, width * 4);
+  if (!shown.empty()) std::fputs("\r\033[K", stderr);
+  progress_shown = 0;
+  const int exit_status = status == QUILLANE_OK ? EXIT_OK : report_status(status, context, args, in);
+  quillane_context_free(context);
+  if (exit_status != EXIT_OK) return exit_status;
+  const PngPixels out = output_pixels(args, in, alpha, &cleaned);
   return write_output(output, out) ? EXIT_OK : EXIT_FAILURE_RUN;
+}
+
+// Ends the process with status. Not exit(): after an allocation failure OpenBLAS's threads
+// may still be retrying theirs, and its exit handler would wait for them for ever. Every file
+// is closed by now; in a sanitizer build the leak check runs first.
+[[noreturn]] void finish(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+#if defined(__SANITIZE_ADDRESS__)
+  __lsan_do_leak_check();
+#endif
+  _exit(status);
 }
 
 }  // namespace
@@ -498,7 +398,8 @@ int main(int argc, char** argv) {
   const Arguments args = parse_arguments(argc, argv);
   install_signal_handlers();
   Output output;
-  if (!plan_output(args.output, &output)) return EXIT_FAILURE_RUN;
+  const int planned = plan_output(args, &output);
+  if (planned != EXIT_OK) finish(planned);
   // With OUTPUT "-" the PNG has standard output to itself: the solver trace goes nowhere.
   if (args.quiet || output.stdout_fd >= 0) {
     std::fflush(stdout);
@@ -509,12 +410,8 @@ int main(int argc, char** argv) {
     status = run(args, &output);
   } catch (const std::bad_alloc&) {
     output_abandon(&output.file);
-    report_solver_failure(-1);
+    report_failure(CALC_STATUS_OUT_OF_MEMORY);
     status = EXIT_FAILURE_RUN;
   }
-  // Not exit(): after an allocation failure OpenBLAS's idle threads may still be retrying
-  // theirs, and its exit handler would wait for them for ever. Every file is closed by now.
-  std::fflush(stdout);
-  std::fflush(stderr);
-  _exit(status);
+  finish(status);
 }
