@@ -88,6 +88,7 @@ bool run_options_dialog(GtkWidget* widget, OptionArgs* record) {
     spin[id] = gtk_spin_button_new(adjustment[id], info.climb_rate, info.digits);
     gtk_entry_set_activates_default(GTK_ENTRY(spin[id]), TRUE);
     gtk_widget_set_name(spin[id], info.name);
+    gtk_widget_set_tooltip_text(spin[id], info.description);
     gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);
     if (id == OPT_LEVELS) {
       // The automatic choice sits beside the levels field it replaces.
@@ -95,6 +96,7 @@ bool run_options_dialog(GtkWidget* widget, OptionArgs* record) {
       gtk_box_pack_start(GTK_BOX(row), spin[id], TRUE, TRUE, 0);
       auto_check = gtk_check_button_new_with_label(calc_auto_levels_choice.label);
       gtk_widget_set_name(auto_check, calc_auto_levels_choice.name);
+      gtk_widget_set_tooltip_text(auto_check, calc_auto_levels_choice.description);
       gtk_box_pack_start(GTK_BOX(row), auto_check, FALSE, FALSE, 0);
       gtk_box_pack_start(GTK_BOX(content), row, FALSE, FALSE, 0);
     } else {
@@ -107,6 +109,7 @@ bool run_options_dialog(GtkWidget* widget, OptionArgs* record) {
     gtk_combo_box_append_text(GTK_COMBO_BOX(solver), calc_solver_choice.labels[i]);
   gtk_combo_box_set_active(GTK_COMBO_BOX(solver), current.solver);
   gtk_widget_set_name(solver, calc_solver_choice.name);
+  gtk_widget_set_tooltip_text(solver, calc_solver_choice.description);
   gtk_box_pack_start(GTK_BOX(content), solver, FALSE, FALSE, 0);
   GSList* spin_list = nullptr;
   for (int id = CALC_OPTION_COUNT - 1; id >= 0; --id)

@@ -384,6 +384,11 @@ TEST_F(CalcTest, TheOptionsDialogEditsTheRecord) {
     with_dialogs({{"options for calculation",
                    [&](GtkDialog* d) {
                      EXPECT_EQ(value(d, "threshold"), 0.02) << "the dialog shows the record";
+                     for (const CalcOptionSpec& row : calc_option_table) {
+                       gchar* tip = gtk_widget_get_tooltip_text(field(d, row.name));
+                       EXPECT_STREQ(tip, row.description) << "the table explains " << row.name;
+                       g_free(tip);
+                     }
                      set(d, "levels", 9);
                      EXPECT_EQ(value(d, "levels"), 3);  // 30 / 10
                      set(d, "active", 3);
