@@ -54,6 +54,21 @@ make_stroke_folder() {
   cp "$source/samples/lemur_strokes.png" "$1/strokes/broken.png"
 }
 
+# Why out/$2.png in folder $1 differs from $tmp/single.png: missing, or how many pixels differ
+# and by how much; with the job log, so that a failure on another machine can be read.
+describe_difference() {
+  local out=$1/out/$2.png
+  if [ ! -e "$out" ]; then
+    printf 'it is missing; out/ holds: %s' "$(ls "$1/out" | tr '\n' ' ')"
+  else
+    printf '%s bytes against %s; pixels that differ: %s; largest difference: %s' \
+      "$(stat -c %s "$out")" "$(stat -c %s "$tmp/single.png")" \
+      "$(compare -metric AE "$out" "$tmp/single.png" null: 2>&1)" \
+      "$(compare -metric PAE "$out" "$tmp/single.png" null: 2>&1)"
+  fi
+  printf '; job log: %s' "$(tr '\t\n' ' |' <"$1/out/matte.log" 2>/dev/null)"
+}
+
 # In folder $1 after block $2: exit status $3; out/NAME.png as a single run makes it for the
 # names in $4 (strokes from the folder $6, with the extra tool options $7), none for those in
 # $5, whose errors are reported with their photograph; a log line for every photograph.
@@ -65,7 +80,8 @@ check_run() {
     photo=$(ls "$dir"/photos/"$n".*)
     quillane-matte --quiet --levels auto $options "$photo" "$dir/$layers/$n.png" "$tmp/single.png" ||
       fail "$name: a single run of $n failed"
-    cmp -s "$dir/out/$n.png" "$tmp/single.png" || fail "$name: out/$n.png is not a single run's matte"
+    cmp -s "$dir/out/$n.png" "$tmp/single.png" ||
+      fail "$name: out/$n.png is not a single run's matte: $(describe_difference "$dir" "$n")"
     grep -qP "\t0\t0\t.*photos/$n\." "$dir/out/matte.log" || fail "$name: no successful log line for $n"
   done
   for n in $bad; do
