@@ -55,10 +55,11 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
 
   s->width = width;
   s->height = height;
-  s->var_of.assign(n, -1);
-  s->decided.assign(n, 0.0);
+  calc_assign<int64_t>(&s->var_of, n, -1);
+  calc_assign(&s->decided, n, 0.0);
   s->pixel.clear();
   for (size_t p = 0; p < n; ++p) {
+    if ((p & 0xffff) == 0) calc_check_cancel();  // every 65536 pixels: within milliseconds
     const int x = static_cast<int>(p / height), y = static_cast<int>(p % height);
     if (L.Len[p + 1] != 0) {
       s->var_of[p] = static_cast<int64_t>(s->pixel.size());
@@ -72,18 +73,20 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
   // stored rows in ascending order appends to every row first the columns below its diagonal,
   // then its own, so rows come out sorted.
   const int64_t nv = s->variables();
-  s->row_start.assign(static_cast<size_t>(nv) + 1, 0);
+  calc_assign<int64_t>(&s->row_start, static_cast<size_t>(nv) + 1, 0);
   for (int64_t v = 0; v < nv; ++v) {
+    if ((v & 0xffff) == 0) calc_check_cancel();
     const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
     s->row_start[v + 1] += static_cast<int64_t>(L.Len[p]);
     for (size_t k = 1; k < L.Len[p]; ++k) ++s->row_start[s->var_of[L.El[p][k].Pos - 1] + 1];
   }
   for (int64_t v = 0; v < nv; ++v) s->row_start[v + 1] += s->row_start[v];
-  s->col.resize(static_cast<size_t>(s->row_start[nv]));
-  s->val.resize(static_cast<size_t>(s->row_start[nv]));
+  calc_assign<int64_t>(&s->col, static_cast<size_t>(s->row_start[nv]), 0);
+  calc_assign(&s->val, static_cast<size_t>(s->row_start[nv]), 0.0);
   s->rhs.assign(static_cast<size_t>(nv), 0.0);
   std::vector<int64_t> next(s->row_start.begin(), s->row_start.end() - 1);
   for (int64_t v = 0; v < nv; ++v) {
+    if ((v & 0xffff) == 0) calc_check_cancel();
     const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
     const int x = static_cast<int>((p - 1) / height), y = static_cast<int>((p - 1) % height);
     const double weight = mask[y][x] * kLambda;

@@ -180,7 +180,7 @@ MatteSession::MatteSession(const TIFF_img& image, const CalcOptions& opts,
     : impl_(new Impl) {
   impl_->opts = opts;
   impl_->settings = settings;
-  impl_->levels.emplace_back(new SessionLevel);
+  impl_->levels.push_back(std::make_unique<SessionLevel>());
   impl_->levels[0]->image.copy_from(image);
 }
 
@@ -206,7 +206,7 @@ void MatteSession::run(double** mask, double** value, const MatteRequest& reques
   // The strokes of every level used, finest first. A coarser level is used only while it
   // keeps the strokes.
   std::vector<std::unique_ptr<Strokes>> strokes;
-  strokes.emplace_back(new Strokes{mask, value, Field(), Field()});
+  strokes.push_back(std::unique_ptr<Strokes>(new Strokes{mask, value, Field(), Field()}));
   StrokeCount kept = count_strokes(mask, value, w, h);
   for (int k = 1; k < planned; ++k) {
     matte_stage_begin(MATTE_STAGE_RESAMPLING);

@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "matting/calc_control.h"
+#include "matting/interruptible_blas.h"
 
 namespace {
 
@@ -28,13 +29,15 @@ struct Rect {
 // Variables in any rectangle in constant time, from prefix sums over the pixels.
 class VariableCounts {
  public:
-  explicit VariableCounts(const LevelSystem& s)
-      : h1_(static_cast<size_t>(s.height) + 1), sum_((static_cast<size_t>(s.width) + 1) * h1_, 0) {
-    for (int x = 0; x < s.width; ++x)
+  explicit VariableCounts(const LevelSystem& s) : h1_(static_cast<size_t>(s.height) + 1) {
+    calc_assign<int64_t>(&sum_, (static_cast<size_t>(s.width) + 1) * h1_, 0);
+    for (int x = 0; x < s.width; ++x) {
+      if (x % 256 == 0) calc_check_cancel();
       for (int y = 0; y < s.height; ++y) {
         const bool var = s.var_of[static_cast<size_t>(x) * s.height + y] >= 0;
         sum_[at(x + 1, y + 1)] = sum_[at(x, y + 1)] + sum_[at(x + 1, y)] - sum_[at(x, y)] + var;
       }
+    }
   }
   int64_t count(const Rect& r) const {
     return sum_[at(r.x1, r.y1)] - sum_[at(r.x0, r.y1)] - sum_[at(r.x1, r.y0)] +
@@ -91,17 +94,22 @@ class Hash {
 };
 
 // Runs work(item, worker) for items 0..count-1 on all cores. The calling thread is worker 0
-// and runs between() after each of its items (progress, cancel checks); an exception there or
-// in any item stops the others and is rethrown here once every thread has ended.
+// and runs between() after each of its items (progress reports); the helpers are bound to the
+// calling thread's calculation control, and no thread takes an item once it asks to stop. An
+// exception in any item or in between() stops the others and is rethrown here once every
+// thread has ended.
 void for_each_parallel(size_t count, int workers, const std::function<void(size_t, int)>& work,
                        const std::function<void()>& between) {
   std::atomic<size_t> next{0};
   std::atomic<bool> stop{false};
   std::exception_ptr failure;
   std::mutex failure_lock;
+  CalcControl* const control = calc_control();  // the helpers report to it and check it too
   auto run = [&](int worker) {
     try {
+      CalcControlBinding binding(control);
       for (size_t i; !stop && (i = next++) < count;) {
+        calc_check_cancel();
         work(i, worker);
         if (worker == 0) between();
       }
@@ -257,15 +265,17 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
       cholmod_l_free_factor(&slot->factor, &w->cc);
       *slot = Slot();
       slot->factor = cholmod_l_analyze(A, &w->cc);
+      // A cancel request cuts the factorisation short: the tile is left without a factor.
+      InterruptibleBlas cut(calc_control());
       if (slot->factor != nullptr) {
         cholmod_l_factorize(A, slot->factor, &w->cc);
-        if (w->cc.status == CHOLMOD_NOT_POSDEF) {
+        if (w->cc.status == CHOLMOD_NOT_POSDEF && !blas_cut_short()) {
           double beta[2] = {1e-10 * diagonal / std::max<int64_t>(m, 1), 0};
           cholmod_l_factorize_p(A, beta, nullptr, 0, slot->factor, &w->cc);
           slot->shifted = true;
         }
       }
-      if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK) {
+      if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK && !blas_cut_short()) {
         slot->hash = hash.value();
         slot->bytes = factor_bytes(slot->factor);
       }
@@ -274,6 +284,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
   }
   for (int64_t v : tile.vars) w->local[v] = -1;
   if (slot->hash == 0) cholmod_l_free_factor(&slot->factor, &w->cc);  // a failed attempt
+  calc_check_cancel();
   check_cholmod(w->cc);
   if (slot->factor == nullptr) throw std::bad_alloc();
   return made;
