@@ -28,7 +28,8 @@
 // each kind; once from the first two cells on, once from all cells but the last N. Each
 // update's time, peak memory of the process and cache, and the tiles factorised and reused,
 // next to a calculation from scratch with the same strokes (a new session) and how far the two
-// mattes are apart. --steps N: updates per table (12).
+// mattes are apart. --steps N: updates per table (12); --refine: only the second table;
+// --cache-gb G: the sessions' cache (MatteSessionSettings::cache_bytes).
 //
 // --write-layers DIR writes the constraint layers as PNG stroke layers, to time the tool.
 #include <fcntl.h>
@@ -408,7 +409,8 @@ std::vector<uint8_t> matte_bytes(const TIFF_img& m) {
 // Updates of one session: the first after cells 0 .. first - 1 (at least two: both kinds of
 // stroke), then one cell more each, steps times.
 void run_incremental(const std::string& name, const PngPixels& image, const PngPixels& trimap,
-                     const PngPixels& truth, int cell, int first, int steps) {
+                     const PngPixels& truth, int cell, int first, int steps,
+                     const MatteSessionSettings& settings) {
   const int w = image.width, h = image.height;
   long unknowns = 0;
   const std::vector<uint32_t> scribbles = constraint_layer(trimap, true, &unknowns);
@@ -439,7 +441,7 @@ void run_incremental(const std::string& name, const PngPixels& image, const PngP
     if (c + 1 < first) continue;
     const int step = c + 1 - first;
     read();
-    if (!session) session.reset(new MatteSession(calc_image, opts));
+    if (!session) session.reset(new MatteSession(calc_image, opts, settings));
     free_TIFF(&calc_image);
     const int null_fd = open("/dev/null", O_WRONLY);
     std::fflush(stdout);
@@ -491,6 +493,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> names = {"GT04", "GT13", "GT18", "lemur"};
   std::string layers_dir;
   bool quick = false, scaled = false, direct_scaled = false, cancel = false, incremental = false;
+  bool refine_only = false;
+  MatteSessionSettings settings;
   int steps = 12;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -502,6 +506,10 @@ int main(int argc, char** argv) {
       layers_dir = argv[++i];
     } else if (a == "--incremental") {
       incremental = true;
+    } else if (a == "--cache-gb" && i + 1 < argc) {
+      settings.cache_bytes = std::atof(argv[++i]) * 1e9;
+    } else if (a == "--refine") {
+      incremental = refine_only = true;
     } else if (a == "--steps" && i + 1 < argc) {
       steps = std::atoi(argv[++i]);
     } else if (a == "--cancel") {
@@ -516,7 +524,8 @@ int main(int argc, char** argv) {
       std::fprintf(
           stderr,
           "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
-          "[--direct-scaled] [--cancel] [--incremental [--steps N]] [--write-layers DIR]\n",
+          "[--direct-scaled] [--cancel] [--incremental|--refine [--steps N] [--cache-gb G]] "
+          "[--write-layers DIR]\n",
           argv[0]);
       return 2;
     }
@@ -540,14 +549,15 @@ int main(int argc, char** argv) {
     if (incremental) {
       // The first strokes, where each changes the uncertain band everywhere, and refining an
       // almost complete set, where a stroke changes the band near it.
-      run_incremental(name, p.image, p.trimap, p.truth, 48, 2, steps);
-      run_incremental(name, p.image, p.trimap, p.truth, 48, 1 << 30, steps);
+      if (!refine_only) run_incremental(name, p.image, p.trimap, p.truth, 48, 2, steps, settings);
+      run_incremental(name, p.image, p.trimap, p.truth, 48, 1 << 30, steps, settings);
       if (scaled && name == "GT04") {
         const PngPixels image = enlarge_bicubic(p.image, scaled_size(p.image, 5.16));
         const PngPixels trimap = resize_nearest(p.trimap, image.width, image.height);
         const PngPixels truth = enlarge_bicubic(p.truth, scaled_size(p.truth, 5.16));
-        run_incremental(name + "x5.16", image, trimap, truth, 248, 2, steps);
-        run_incremental(name + "x5.16", image, trimap, truth, 248, 1 << 30, steps);
+        if (!refine_only)
+          run_incremental(name + "x5.16", image, trimap, truth, 248, 2, steps, settings);
+        run_incremental(name + "x5.16", image, trimap, truth, 248, 1 << 30, steps, settings);
       }
       continue;
     }

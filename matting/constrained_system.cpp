@@ -49,69 +49,64 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
   const int width = image->width, height = image->height;
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   MatrixOwner owner{getLaplacian1(image, mask, softness, window_radius)};
-  const QMatrix& L = owner.matrix;
+  QMatrix& L = owner.matrix;
   if (LASResult() != LASOK) throw std::bad_alloc();
   calc_check_cancel();
 
   s->width = width;
   s->height = height;
-  calc_assign<int64_t>(&s->var_of, n, -1);
+  calc_assign<int32_t>(&s->var_of, n, -1);
   calc_assign(&s->decided, n, 0.0);
   s->pixel.clear();
+  int64_t entries = 0;
   for (size_t p = 0; p < n; ++p) {
     if ((p & 0xffff) == 0) calc_check_cancel();  // every 65536 pixels: within milliseconds
     const int x = static_cast<int>(p / height), y = static_cast<int>(p % height);
     if (L.Len[p + 1] != 0) {
-      s->var_of[p] = static_cast<int64_t>(s->pixel.size());
-      s->pixel.push_back(static_cast<int64_t>(p));
+      s->var_of[p] = static_cast<int32_t>(s->pixel.size());
+      s->pixel.push_back(static_cast<int32_t>(p));
+      entries += static_cast<int64_t>(L.Len[p + 1]);
     } else if (mask[y][x] != 0.0) {
       s->decided[p] = value[y][x];  // a constrained pixel alone: alpha is its target
     }
   }
 
-  // Row v gets its stored upper entries and the mirrors of the rows above it. Walking the
-  // stored rows in ascending order appends to every row first the columns below its diagonal,
-  // then its own, so rows come out sorted.
+  // The Laplacian's rows are the upper triangle already, diagonal first; each is taken over
+  // with its columns renumbered and released at once, so that the two forms hardly coexist.
   const int64_t nv = s->variables();
   calc_assign<int64_t>(&s->row_start, static_cast<size_t>(nv) + 1, 0);
-  for (int64_t v = 0; v < nv; ++v) {
-    if ((v & 0xffff) == 0) calc_check_cancel();
-    const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
-    s->row_start[v + 1] += static_cast<int64_t>(L.Len[p]);
-    for (size_t k = 1; k < L.Len[p]; ++k) ++s->row_start[s->var_of[L.El[p][k].Pos - 1] + 1];
-  }
-  for (int64_t v = 0; v < nv; ++v) s->row_start[v + 1] += s->row_start[v];
-  calc_assign<int64_t>(&s->col, static_cast<size_t>(s->row_start[nv]), 0);
-  calc_assign(&s->val, static_cast<size_t>(s->row_start[nv]), 0.0);
+  s->col.clear();
+  s->val.clear();
+  s->col.reserve(static_cast<size_t>(entries));
+  s->val.reserve(static_cast<size_t>(entries));
   s->rhs.assign(static_cast<size_t>(nv), 0.0);
-  std::vector<int64_t> next(s->row_start.begin(), s->row_start.end() - 1);
   for (int64_t v = 0; v < nv; ++v) {
     if ((v & 0xffff) == 0) calc_check_cancel();
     const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
     const int x = static_cast<int>((p - 1) / height), y = static_cast<int>((p - 1) % height);
     const double weight = mask[y][x] * kLambda;
     for (size_t k = 0; k < L.Len[p]; ++k) {
-      const int64_t u = s->var_of[L.El[p][k].Pos - 1];
-      const double a = L.El[p][k].Val + (k == 0 ? weight : 0.0);
-      s->col[next[v]] = u;
-      s->val[next[v]++] = a;
-      if (k > 0) {
-        s->col[next[u]] = v;
-        s->val[next[u]++] = a;
-      }
+      s->col.push_back(s->var_of[L.El[p][k].Pos - 1]);
+      s->val.push_back(L.El[p][k].Val + (k == 0 ? weight : 0.0));
     }
+    s->row_start[v + 1] = static_cast<int64_t>(s->col.size());
     s->rhs[v] = value[y][x] * weight;
+    Q_SetLen(&L, p, 0);
   }
 }
 
 void level_system_multiply(const LevelSystem& s, const std::vector<double>& x,
                            std::vector<double>* y) {
   const int64_t nv = s.variables();
-  y->resize(static_cast<size_t>(nv));
+  y->assign(static_cast<size_t>(nv), 0.0);
   for (int64_t v = 0; v < nv; ++v) {
-    double sum = 0.0;
-    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) sum += s.val[k] * x[s.col[k]];
-    (*y)[v] = sum;
+    const double xv = x[v];
+    double sum = s.val[s.row_start[v]] * xv;  // the diagonal
+    for (int64_t k = s.row_start[v] + 1; k < s.row_start[v + 1]; ++k) {
+      sum += s.val[k] * x[s.col[k]];
+      (*y)[s.col[k]] += s.val[k] * xv;  // the mirror below the diagonal
+    }
+    (*y)[v] += sum;
   }
 }
 

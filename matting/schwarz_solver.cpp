@@ -216,7 +216,7 @@ struct Slot {
 
 // One tile of a preconditioner: the variables of a part of the partition, widened.
 struct Tile {
-  std::vector<int64_t> vars;  // ascending
+  std::vector<int32_t> vars;  // ascending
   Slot* slot;                 // in the cache
   std::vector<double> y;      // its last solution, one value per variable of vars
 };
@@ -228,15 +228,14 @@ struct Tile {
 bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* w) {
   const int64_t m = static_cast<int64_t>(tile.vars.size());
   for (int64_t j = 0; j < m; ++j) w->local[tile.vars[j]] = static_cast<int32_t>(j);
-  // Upper triangle by columns: rows are sorted and the tile keeps the global order, so the
-  // entries of column j with local row <= j come first in row vars[j].
+  // Lower triangle by columns: the system's upper rows, restricted to the tile; the tile keeps
+  // the global order, so column j's local rows come out ascending, from j on.
   int64_t nnz = 0;
   for (int64_t j = 0; j < m; ++j) {
     const int64_t v = tile.vars[j];
-    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k)
-      nnz += w->local[s.col[k]] >= 0;
+    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) nnz += w->local[s.col[k]] >= 0;
   }
-  cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, 1, CHOLMOD_REAL, &w->cc);
+  cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, -1, CHOLMOD_REAL, &w->cc);
   bool made = false;
   if (A != nullptr) {
     Index* Ap = static_cast<Index*>(A->p);
@@ -249,7 +248,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
       Ap[j] = at;
       const int64_t v = tile.vars[j];
       hash.add(static_cast<uint64_t>(s.pixel[v]));
-      for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k) {
+      for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) {
         const int32_t i = w->local[s.col[k]];
         if (i < 0) continue;
         Ai[at] = i;
@@ -293,7 +292,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
 // Solves A_tile y = r_tile into tile->y.
 void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   const cholmod_factor* factor = tile->slot->factor;
-  const std::vector<int64_t>& vars = tile->vars;
+  const std::vector<int32_t>& vars = tile->vars;
   const Index m = static_cast<Index>(vars.size());
   if (w->B == nullptr || static_cast<Index>(w->B->nzmax) < m) {
     cholmod_l_free_dense(&w->B, &w->cc);
@@ -409,7 +408,7 @@ SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_
     const int y0 = std::max(r.y0 - overlap, 0), y1 = std::min(r.y1 + overlap, s.height);
     for (int xx = x0; xx < x1; ++xx)
       for (int y = y0; y < y1; ++y) {
-        const int64_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
+        const int32_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
         if (v >= 0) tile.vars.push_back(v);
       }
     tile.y.resize(tile.vars.size());
