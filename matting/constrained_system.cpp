@@ -6,7 +6,7 @@
 #include <new>
 
 #include "matting/calc_control.h"
-#include "matting/get_laplacian.h"
+#include "matting/laplacian_rows.h"
 #include "numeric/errhandl.h"
 #include "numeric/qmatrix.h"
 
@@ -14,11 +14,6 @@ namespace {
 
 // The weight that pulls a constrained pixel towards its target, in both forms of the system.
 const double kLambda = 100.0;
-
-struct MatrixOwner {
-  QMatrix matrix;
-  ~MatrixOwner() { Q_Destr(&matrix); }
-};
 
 }  // namespace
 
@@ -48,50 +43,28 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
                         int window_radius, LevelSystem* s) {
   const int width = image->width, height = image->height;
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-  MatrixOwner owner{getLaplacian1(image, mask, softness, window_radius)};
-  QMatrix& L = owner.matrix;
-  if (LASResult() != LASOK) throw std::bad_alloc();
-  calc_check_cancel();
-
+  LaplacianRows rows;
+  laplacian_rows(image, mask, softness, window_radius, &rows);
   s->width = width;
   s->height = height;
-  calc_assign<int32_t>(&s->var_of, n, -1);
+  s->var_of = std::move(rows.var_of);
+  s->pixel = std::move(rows.pixel);
+  s->row_start = std::move(rows.row_start);
+  s->col = std::move(rows.col);
+  s->val = std::move(rows.val);
   calc_assign(&s->decided, n, 0.0);
-  s->pixel.clear();
-  int64_t entries = 0;
   for (size_t p = 0; p < n; ++p) {
-    if ((p & 0xffff) == 0) calc_check_cancel();  // every 65536 pixels: within milliseconds
     const int x = static_cast<int>(p / height), y = static_cast<int>(p % height);
-    if (L.Len[p + 1] != 0) {
-      s->var_of[p] = static_cast<int32_t>(s->pixel.size());
-      s->pixel.push_back(static_cast<int32_t>(p));
-      entries += static_cast<int64_t>(L.Len[p + 1]);
-    } else if (mask[y][x] != 0.0) {
+    if (s->var_of[p] < 0 && mask[y][x] != 0.0)
       s->decided[p] = value[y][x];  // a constrained pixel alone: alpha is its target
-    }
   }
-
-  // The Laplacian's rows are the upper triangle already, diagonal first; each is taken over
-  // with its columns renumbered and released at once, so that the two forms hardly coexist.
   const int64_t nv = s->variables();
-  calc_assign<int64_t>(&s->row_start, static_cast<size_t>(nv) + 1, 0);
-  s->col.clear();
-  s->val.clear();
-  s->col.reserve(static_cast<size_t>(entries));
-  s->val.reserve(static_cast<size_t>(entries));
   s->rhs.assign(static_cast<size_t>(nv), 0.0);
   for (int64_t v = 0; v < nv; ++v) {
-    if ((v & 0xffff) == 0) calc_check_cancel();
-    const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
-    const int x = static_cast<int>((p - 1) / height), y = static_cast<int>((p - 1) % height);
+    const int x = s->pixel[v] / height, y = s->pixel[v] % height;
     const double weight = mask[y][x] * kLambda;
-    for (size_t k = 0; k < L.Len[p]; ++k) {
-      s->col.push_back(s->var_of[L.El[p][k].Pos - 1]);
-      s->val.push_back(L.El[p][k].Val + (k == 0 ? weight : 0.0));
-    }
-    s->row_start[v + 1] = static_cast<int64_t>(s->col.size());
+    s->val[s->row_start[v]] += weight;  // the diagonal, first in its row
     s->rhs[v] = value[y][x] * weight;
-    Q_SetLen(&L, p, 0);
   }
 }
 

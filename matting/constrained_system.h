@@ -40,9 +40,10 @@ struct LevelSystem {
   int64_t variables() const { return static_cast<int64_t>(pixel.size()); }
 };
 
-// Builds the compressed form of a level's system from the matting Laplacian (getLaplacian1) and
-// the constraints. In image, mask, value (level-sized, [y][x]), softness, window_radius; out
-// *system (replaced). Throws std::bad_alloc when memory runs out.
+// Builds the compressed form of a level's system from the matting Laplacian (laplacian_rows.h:
+// the matrix of getLaplacian1 up to rounding) and the constraints. In image, mask, value
+// (level-sized, [y][x]), softness, window_radius; out *system (replaced). Throws std::bad_alloc
+// when memory runs out.
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,
                         int window_radius, LevelSystem* system);
 

@@ -17,6 +17,7 @@
 
 #include "matting/calc_control.h"
 #include "matting/interruptible_blas.h"
+#include "matting/parallel.h"
 
 namespace {
 
@@ -92,48 +93,6 @@ class Hash {
  private:
   uint64_t h_ = 0x243f6a8885a308d3ull;
 };
-
-// Runs work(item, worker) for items 0..count-1 on all cores. The calling thread is worker 0
-// and runs between() after each of its items (progress reports); the helpers are bound to the
-// calling thread's calculation control, and no thread takes an item once it asks to stop. An
-// exception in any item or in between() stops the others and is rethrown here once every
-// thread has ended.
-void for_each_parallel(size_t count, int workers, const std::function<void(size_t, int)>& work,
-                       const std::function<void()>& between) {
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::exception_ptr failure;
-  std::mutex failure_lock;
-  CalcControl* const control = calc_control();  // the helpers report to it and check it too
-  auto run = [&](int worker) {
-    try {
-      CalcControlBinding binding(control);
-      for (size_t i; !stop && (i = next++) < count;) {
-        calc_check_cancel();
-        work(i, worker);
-        if (worker == 0) between();
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> hold(failure_lock);
-      if (!failure) failure = std::current_exception();
-      stop = true;
-    }
-  };
-  std::vector<std::thread> threads;
-  try {
-    for (int k = 1; k < workers; ++k) threads.emplace_back(run, k);
-  } catch (...) {
-    // Fewer threads than hoped (no memory for a stack): the others do the work.
-  }
-  run(0);
-  for (std::thread& t : threads) t.join();
-  if (failure) std::rethrow_exception(failure);
-}
-
-int worker_count() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(std::min(n, 16u));
-}
 
 // The tiles run in parallel already: threads inside each factorisation, OpenBLAS's and the
 // OpenMP teams of CHOLMOD (which asks for 4 whatever the machine), would only compete with
