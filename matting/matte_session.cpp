@@ -278,20 +278,26 @@ void MatteSession::run(double** mask, double** value, const MatteRequest& reques
 
 int MatteSession::update(double** mask, double** value, const MatteRequest& request,
                          CalcControl* control) {
-  // An error left on this thread's register by an earlier run would silence the containers.
-  LASClearError();
-  try {
-    // Everything this update allocates with the engine's allocators is released if it stops
-    // half-way; what the session keeps lives in its own containers.
-    AllocationScope scope;
-    CalcControlBinding binding(control);
-    run(mask, value, request);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    drop_cache();
-    return UMFPACK_ERROR_out_of_memory;
-  } catch (const CalcCancelled&) {
-    return CALC_STATUS_CANCELLED;
+  // Out of memory with factorisations kept, the update is tried once more without them: the
+  // cache gives way before the calculation does.
+  for (bool had_cache = true;; had_cache = false) {
+    // An error left on this thread's register by an earlier run would silence the containers.
+    LASClearError();
+    try {
+      // Everything this update allocates with the engine's allocators is released if it
+      // stops half-way; what the session keeps lives in its own containers.
+      AllocationScope scope;
+      CalcControlBinding binding(control);
+      run(mask, value, request);
+      return 0;
+    } catch (const std::bad_alloc&) {
+      double tiles = 0;
+      for (const auto& l : impl_->levels) tiles += l->tiles.bytes();
+      drop_cache();
+      if (!had_cache || tiles == 0) return UMFPACK_ERROR_out_of_memory;
+    } catch (const CalcCancelled&) {
+      return CALC_STATUS_CANCELLED;
+    }
   }
 }
 
