@@ -3,8 +3,9 @@
 // The calculating thread reports where it is (level, stage, fraction of the stage) and checks
 // for a cancel request between stages, rows and iterations; other threads read the report and
 // may ask it to stop. Everything is lock-free, so request_cancel() may be called from a signal
-// handler. A running sparse factorisation cannot be interrupted: the request takes effect at
-// the first check after it. A benchmark or test may also watch the stage boundaries on the
+// handler. The direct solve's UMFPACK calls cannot be interrupted: there the request takes
+// effect at the first check after them. CHOLMOD's factorisations stop at once
+// (interruptible_blas.h). A benchmark or test may also watch the stage boundaries on the
 // calculating thread through an observer; the engine's results never depend on one.
 #ifndef QUILLANE_MATTING_CALC_CONTROL_H
 #define QUILLANE_MATTING_CALC_CONTROL_H

@@ -18,7 +18,8 @@ const double kLambda = 100.0;
 }  // namespace
 
 void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height) {
-  for (int x = 0; x < width; ++x)
+  for (int x = 0; x < width; ++x) {
+    if (x % 64 == 0) calc_check_cancel();
     for (int y = 0; y < height; ++y) {
       const size_t p = static_cast<size_t>(x) * height + y + 1;
       const double w = mask[y][x] * kLambda;
@@ -37,6 +38,7 @@ void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int w
       }
       V_SetCmp(d, p, value[y][x] * w);
     }
+  }
 }
 
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,

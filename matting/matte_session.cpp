@@ -171,8 +171,10 @@ void MatteSession::Impl::solve(SessionLevel& l, double** mask, double** value, d
   schwarz_solve(system, &x, options, &l.tiles);
   factorised += l.tiles.factorised();
   reused += l.tiles.reused();
-  l.alpha.reset(image.width, image.height);
-  level_system_alpha(system, x, l.alpha.rows());
+  Field alpha;  // made aside, so that a failure leaves the level's last matte whole
+  alpha.reset(image.width, image.height);
+  level_system_alpha(system, x, alpha.rows());
+  std::swap(l.alpha, alpha);
 }
 
 MatteSession::MatteSession(const TIFF_img& image, const CalcOptions& opts,

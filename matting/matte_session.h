@@ -31,9 +31,9 @@
 // - While update() runs, other threads (and signal handlers) may call the update's
 //   CalcControl: request_cancel() and progress(). Nothing else.
 // - MatteRequest::deliver runs on the thread that called update(), inside it. It must not call
-//   the session; it may call the control (request_cancel() included). The matte it receives is
-//   valid during the call only: copy what is needed (e.g. into a buffer handed to the main
-//   loop).
+//   the session nor throw; it may call the control (request_cancel() included). The matte it
+//   receives is valid during the call only: copy what is needed (e.g. into a buffer handed to
+//   the main loop).
 //
 // Cancel and restart. A cancel request ends update() promptly with CALC_STATUS_CANCELLED
 // (solver_status.h); no full-size matte is delivered then, and copy_matte() still gives the
