@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -155,8 +157,14 @@ struct Worker {
   Worker& operator=(const Worker&) = delete;
 };
 
-void check_cholmod(const cholmod_common& cc) {
+// After a CHOLMOD call that failed: a lack of memory throws std::bad_alloc; anything else is a
+// broken invariant of the solver (a factor that does not fit its tile) and ends the process.
+[[noreturn]] void cholmod_failed(const cholmod_common& cc) {
   if (cc.status == CHOLMOD_OUT_OF_MEMORY || cc.status == CHOLMOD_TOO_LARGE) throw std::bad_alloc();
+  std::fprintf(stderr, "\nFailure - CHOLMOD status %d on a tile of the iterative solve.\n",
+               cc.status);
+  std::fflush(stderr);
+  std::exit(1);
 }
 
 // Memory held by a factor, bytes.
@@ -195,6 +203,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
     for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) nnz += w->local[s.col[k]] >= 0;
   }
   cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, -1, CHOLMOD_REAL, &w->cc);
+  const bool have_matrix = A != nullptr;
   bool made = false;
   if (A != nullptr) {
     Index* Ap = static_cast<Index*>(A->p);
@@ -241,10 +250,10 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
     cholmod_l_free_sparse(&A, &w->cc);
   }
   for (int64_t v : tile.vars) w->local[v] = -1;
+  if (!have_matrix) cholmod_failed(w->cc);  // the slot's factor, if any, is not this matrix's
   if (slot->hash == 0) cholmod_l_free_factor(&slot->factor, &w->cc);  // a failed attempt
   calc_check_cancel();
-  check_cholmod(w->cc);
-  if (slot->factor == nullptr) throw std::bad_alloc();
+  if (slot->factor == nullptr) cholmod_failed(w->cc);
   return made;
 }
 
@@ -264,8 +273,7 @@ void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   for (Index i = 0; i < m; ++i) b[i] = r[vars[i]];
   if (!cholmod_l_solve2(CHOLMOD_A, const_cast<cholmod_factor*>(factor), w->B, nullptr, &w->X,
                         nullptr, &w->Y, &w->E, &w->cc)) {
-    check_cholmod(w->cc);
-    throw std::bad_alloc();
+    cholmod_failed(w->cc);
   }
   const double* y = static_cast<const double*>(w->X->x);
   std::copy(y, y + m, tile->y.begin());
