@@ -18,9 +18,10 @@
 // automatic levels' time over the pixel count is fitted on a log-log scale.
 //
 // --cancel measures how long a cancel takes to end a calculation: GT04 with scribbles at one
-// level (direct) and, twice its size, with automatic levels and the iterative solve, each
-// cancelled after several delays; it prints the stage running at the cancel and the time until
-// the calculation returned.
+// level (direct); twice its size (and with --scaled 5.16 times) with automatic levels, an
+// update of a session and (twice) the iterative solve; each cancelled after several delays
+// (--delays A,B,... seconds). It prints the stage running at the cancel, the time until the
+// calculation returned, and the longest time by stage.
 //
 // --incremental adds strokes one at a time to a matte session (GT04, and with --scaled also
 // GT04 enlarged 5.16 times, about 12 MP): the scribble constraints cut into square cells (48
@@ -494,6 +495,7 @@ int main(int argc, char** argv) {
   std::string layers_dir;
   bool quick = false, scaled = false, direct_scaled = false, cancel = false, incremental = false;
   bool refine_only = false;
+  std::vector<double> delays = {0.05, 0.2, 0.5, 1.0, 1.5, 2.0, 3.0, 3.5, 5.0, 8.0, 12.0, 20.0};
   MatteSessionSettings settings;
   int steps = 12;
   for (int i = 1; i < argc; ++i) {
@@ -512,6 +514,9 @@ int main(int argc, char** argv) {
       incremental = refine_only = true;
     } else if (a == "--steps" && i + 1 < argc) {
       steps = std::atoi(argv[++i]);
+    } else if (a == "--delays" && i + 1 < argc) {
+      delays.clear();
+      for (const std::string& d : split(argv[++i])) delays.push_back(std::atof(d.c_str()));
     } else if (a == "--cancel") {
       cancel = true;
     } else if (a == "--quick") {
@@ -524,7 +529,8 @@ int main(int argc, char** argv) {
       std::fprintf(
           stderr,
           "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
-          "[--direct-scaled] [--cancel] [--incremental|--refine [--steps N] [--cache-gb G]] "
+          "[--direct-scaled] [--cancel [--delays A,B]] [--incremental|--refine [--steps N] "
+          "[--cache-gb G]] "
           "[--write-layers DIR]\n",
           argv[0]);
       return 2;
@@ -621,7 +627,7 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, double> worst;  // by stage, over all but the direct solve
     for (const Case& c : cases)
-      for (double delay : {0.05, 0.2, 0.5, 1.0, 1.5, 2.0, 3.0, 3.5, 5.0, 8.0, 12.0, 20.0}) {
+      for (double delay : delays) {
         std::string stage;
         const double seconds = cancel_latency(c.run, delay, &stage);
         std::printf("%-10s %-9s %6.2fs  %-44s %9.3f\n", c.name.c_str(), c.method.c_str(), delay,
