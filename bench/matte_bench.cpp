@@ -18,16 +18,19 @@
 // automatic levels' time over the pixel count is fitted on a log-log scale.
 //
 // --cancel measures how long a cancel takes to end a calculation: GT04 with scribbles at one
-// level (direct) and, twice its size, with automatic levels and the iterative solve, each
-// cancelled after several delays; it prints the stage running at the cancel and the time until
-// the calculation returned.
+// level (direct); twice its size (and with --scaled 5.16 times) with automatic levels, an
+// update of a session and (twice) the iterative solve; each cancelled after several delays
+// (--delays A,B,... seconds). It prints the stage running at the cancel, the time until the
+// calculation returned, and the longest time by stage.
 //
 // --incremental adds strokes one at a time to a matte session (GT04, and with --scaled also
 // GT04 enlarged 5.16 times, about 12 MP): the scribble constraints cut into square cells (48
-// px at GT04's size), the cells added in a random order (fixed seed), starting with one of
-// each kind. Each update's time, peak memory of the process and cache, and the tiles
-// factorised and reused, next to a calculation from scratch with the same strokes (a new
-// session) and how far the two mattes are apart. --steps N: updates per image (12).
+// px at GT04's size), the cells added in a random order (fixed seed) that starts with one of
+// each kind; once from the first two cells on, once from all cells but the last N. Each
+// update's time, peak memory of the process and cache, and the tiles factorised and reused,
+// next to a calculation from scratch with the same strokes (a new session) and how far the two
+// mattes are apart. --steps N: updates per table (12); --refine: only the second table;
+// --cache-gb G: the sessions' cache (MatteSessionSettings::cache_bytes).
 //
 // --write-layers DIR writes the constraint layers as PNG stroke layers, to time the tool.
 #include <fcntl.h>
@@ -43,6 +46,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -254,25 +259,22 @@ std::vector<std::string> split(const std::string& s) {
   return out;
 }
 
-// Starts the calculation on a thread, cancels it after delay seconds and returns how long it
-// then took to return; *stage: what it was doing when cancelled (or "finished").
-double cancel_latency(const PngPixels& image, const std::vector<uint32_t>& layer, Method method,
-                      double delay, std::string* stage) {
-  TIFF_img calc_image;
-  double** mask = nullptr;
-  double** value = nullptr;
-  read_calc_input(image.data.data(), image.width * 3, 3,
-                  reinterpret_cast<const uint8_t*>(layer.data()), image.width * 4,
-                  {0, 0, image.width, image.height}, &calc_image, &mask, &value);
+// What cancel_latency() runs: a calculation with the control, which sets *started when the
+// part to cancel begins.
+using Cancellable = std::function<void(CalcControl*, std::atomic<bool>* started)>;
+
+// Starts run on a thread, cancels it delay seconds after it said it started and returns how
+// long it then took to return; *stage: what it was doing when cancelled (or "finished").
+double cancel_latency(const Cancellable& run, double delay, std::string* stage) {
   CalcControl control;
-  TIFF_img matte;
-  std::atomic<bool> done{false};
+  std::atomic<bool> done{false}, started{false};
   Clock::time_point returned;
   std::thread worker([&] {
-    calculate_matte(&calc_image, mask, value, options_for(method), &matte, &control);
+    run(&control, &started);
     returned = Clock::now();
     done = true;
   });
+  while (!started && !done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const Clock::time_point start = Clock::now();
   while (!done && std::chrono::duration<double>(Clock::now() - start).count() < delay)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -280,8 +282,63 @@ double cancel_latency(const PngPixels& image, const std::vector<uint32_t>& layer
   *stage = done ? "finished" : calc_progress_text(control.progress());
   control.request_cancel();
   worker.join();
-  if (matte.TIFF_type == 'g') free_TIFF(&matte);
   return std::max(0.0, std::chrono::duration<double>(returned - cancelled).count());
+}
+
+// The stage of a progress text ("level 2 of 3 · factorising · 40 %" -> "factorising").
+std::string stage_kind(const std::string& text) {
+  const std::string dot = " \u00b7 ";
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(dot, start);
+    const std::string part = text.substr(start, end == std::string::npos ? end : end - start);
+    if (part.compare(0, 6, "level ") != 0 && part.find('%') == std::string::npos) return part;
+    if (end == std::string::npos) return text;
+    start = end + dot.size();
+  }
+}
+
+// A calculation of the method on the constraints of layer, for cancel_latency().
+Cancellable calculation(const PngPixels& image, const std::vector<uint32_t>& layer, Method method) {
+  return [&image, &layer, method](CalcControl* control, std::atomic<bool>* started) {
+    TIFF_img calc_image, matte;
+    double** mask = nullptr;
+    double** value = nullptr;
+    read_calc_input(image.data.data(), image.width * 3, 3,
+                    reinterpret_cast<const uint8_t*>(layer.data()), image.width * 4,
+                    {0, 0, image.width, image.height}, &calc_image, &mask, &value);
+    *started = true;
+    calculate_matte(&calc_image, mask, value, options_for(method), &matte, control);
+    if (matte.TIFF_type == 'g') free_TIFF(&matte);
+  };
+}
+
+// An update of a session that has calculated the strokes of layer but one cell (of 48 px at
+// GT04's size, scaled), adding that cell; the session is made again for each run.
+Cancellable session_update(const PngPixels& image, const std::vector<uint32_t>& layer, int cell) {
+  return [&image, &layer, cell](CalcControl* control, std::atomic<bool>* started) {
+    const int w = image.width, h = image.height;
+    std::vector<uint32_t> fewer = layer;
+    for (int y = h / 2; y < std::min(h, h / 2 + cell); ++y)
+      for (int x = w / 2; x < std::min(w, w / 2 + cell); ++x) fewer[size_t(y) * w + x] = 0;
+    TIFF_img calc_image;
+    double** mask = nullptr;
+    double** value = nullptr;
+    read_calc_input(image.data.data(), w * 3, 3, reinterpret_cast<const uint8_t*>(fewer.data()),
+                    w * 4, {0, 0, w, h}, &calc_image, &mask, &value);
+    MatteSession session(calc_image, options_for(AUTO));
+    free_TIFF(&calc_image);
+    session.update(mask, value);
+    free_img_t(mask);
+    free_img_t(value);
+    read_calc_input(image.data.data(), w * 3, 3, reinterpret_cast<const uint8_t*>(layer.data()),
+                    w * 4, {0, 0, w, h}, &calc_image, &mask, &value);
+    free_TIFF(&calc_image);
+    *started = true;
+    session.update(mask, value, MatteRequest(), control);
+    free_img_t(mask);
+    free_img_t(value);
+  };
 }
 
 bool write_layer(const std::string& path, const std::vector<uint32_t>& layer, int w, int h) {
@@ -350,8 +407,11 @@ std::vector<uint8_t> matte_bytes(const TIFF_img& m) {
   return std::vector<uint8_t>(m.plane[0], m.plane[0] + static_cast<size_t>(m.width) * m.height);
 }
 
+// Updates of one session: the first after cells 0 .. first - 1 (at least two: both kinds of
+// stroke), then one cell more each, steps times.
 void run_incremental(const std::string& name, const PngPixels& image, const PngPixels& trimap,
-                     const PngPixels& truth, int cell, int steps) {
+                     const PngPixels& truth, int cell, int first, int steps,
+                     const MatteSessionSettings& settings) {
   const int w = image.width, h = image.height;
   long unknowns = 0;
   const std::vector<uint32_t> scribbles = constraint_layer(trimap, true, &unknowns);
@@ -366,8 +426,9 @@ void run_incremental(const std::string& name, const PngPixels& image, const PngP
     read_calc_input(image.data.data(), w * 3, 3, reinterpret_cast<const uint8_t*>(layer.data()),
                     w * 4, region, &calc_image, &mask, &value);
   };
-  std::printf("\n%s (%d x %d), strokes added one cell (%d px) at a time\n", name.c_str(), w, h,
-              cell);
+  first = std::max(2, std::min(first, static_cast<int>(cells.size()) - steps));
+  std::printf("\n%s (%d x %d): %d of its %zu cells (%d px) of strokes, then one more at a time\n",
+              name.c_str(), w, h, first, cells.size(), cell);
   std::printf("%4s %8s %9s %9s %10s %10s %7s %7s %9s %9s %8s | %s\n", "step", "strokes", "update s",
               "scratch s", "peak MiB", "cache MiB", "tiles", "reused", "SAD gt", "SAD scr",
               "<=2/255", "update: laplacian numeric solve resampling");
@@ -375,12 +436,13 @@ void run_incremental(const std::string& name, const PngPixels& image, const PngP
   const int saved = dup(1);  // the engine's trace and bell stay out of the table
   std::unique_ptr<MatteSession> session;
   long painted = 0;
-  for (int step = 0; step < steps + 1 && step < static_cast<int>(cells.size()); ++step) {
-    for (int i : cells[step]) layer[i] = scribbles[i];
-    painted += static_cast<long>(cells[step].size());
-    if (step == 0) continue;  // one kind of stroke only
+  for (int c = 0; c < first + steps && c < static_cast<int>(cells.size()); ++c) {
+    for (int i : cells[c]) layer[i] = scribbles[i];
+    painted += static_cast<long>(cells[c].size());
+    if (c + 1 < first) continue;
+    const int step = c + 1 - first;
     read();
-    if (!session) session.reset(new MatteSession(calc_image, opts));
+    if (!session) session.reset(new MatteSession(calc_image, opts, settings));
     free_TIFF(&calc_image);
     const int null_fd = open("/dev/null", O_WRONLY);
     std::fflush(stdout);
@@ -432,6 +494,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> names = {"GT04", "GT13", "GT18", "lemur"};
   std::string layers_dir;
   bool quick = false, scaled = false, direct_scaled = false, cancel = false, incremental = false;
+  bool refine_only = false;
+  std::vector<double> delays = {0.05, 0.2, 0.5, 1.0, 1.5, 2.0, 3.0, 3.5, 5.0, 8.0, 12.0, 20.0};
+  MatteSessionSettings settings;
   int steps = 12;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -443,8 +508,15 @@ int main(int argc, char** argv) {
       layers_dir = argv[++i];
     } else if (a == "--incremental") {
       incremental = true;
+    } else if (a == "--cache-gb" && i + 1 < argc) {
+      settings.cache_bytes = std::atof(argv[++i]) * 1e9;
+    } else if (a == "--refine") {
+      incremental = refine_only = true;
     } else if (a == "--steps" && i + 1 < argc) {
       steps = std::atoi(argv[++i]);
+    } else if (a == "--delays" && i + 1 < argc) {
+      delays.clear();
+      for (const std::string& d : split(argv[++i])) delays.push_back(std::atof(d.c_str()));
     } else if (a == "--cancel") {
       cancel = true;
     } else if (a == "--quick") {
@@ -457,7 +529,9 @@ int main(int argc, char** argv) {
       std::fprintf(
           stderr,
           "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
-          "[--direct-scaled] [--cancel] [--incremental [--steps N]] [--write-layers DIR]\n",
+          "[--direct-scaled] [--cancel [--delays A,B]] [--incremental|--refine [--steps N] "
+          "[--cache-gb G]] "
+          "[--write-layers DIR]\n",
           argv[0]);
       return 2;
     }
@@ -479,11 +553,17 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (incremental) {
-      run_incremental(name, p.image, p.trimap, p.truth, 48, steps);
+      // The first strokes, where each changes the uncertain band everywhere, and refining an
+      // almost complete set, where a stroke changes the band near it.
+      if (!refine_only) run_incremental(name, p.image, p.trimap, p.truth, 48, 2, steps, settings);
+      run_incremental(name, p.image, p.trimap, p.truth, 48, 1 << 30, steps, settings);
       if (scaled && name == "GT04") {
         const PngPixels image = enlarge_bicubic(p.image, scaled_size(p.image, 5.16));
-        run_incremental(name + "x5.16", image, resize_nearest(p.trimap, image.width, image.height),
-                        enlarge_bicubic(p.truth, scaled_size(p.truth, 5.16)), 248, steps);
+        const PngPixels trimap = resize_nearest(p.trimap, image.width, image.height);
+        const PngPixels truth = enlarge_bicubic(p.truth, scaled_size(p.truth, 5.16));
+        if (!refine_only)
+          run_incremental(name + "x5.16", image, trimap, truth, 248, 2, steps, settings);
+        run_incremental(name + "x5.16", image, trimap, truth, 248, 1 << 30, steps, settings);
       }
       continue;
     }
@@ -523,27 +603,43 @@ int main(int argc, char** argv) {
     std::printf("\nCancel: time from the request to the calculation's return\n");
     std::printf("%-10s %-9s %7s  %-44s %9s\n", "image", "method", "after", "stage at the cancel",
                 "seconds");
-    const PngPixels twice = enlarge_bicubic(gt04->image, scaled_size(gt04->image, 2.0));
-    const PngPixels twice_trimap = resize_nearest(gt04->trimap, twice.width, twice.height);
-    long unknowns = 0;
-    const std::vector<uint32_t> layer1 = constraint_layer(gt04->trimap, true, &unknowns);
-    const std::vector<uint32_t> layer2 = constraint_layer(twice_trimap, true, &unknowns);
-    struct {
-      const char* name;
-      const PngPixels* image;
-      const std::vector<uint32_t>* layer;
-      Method method;
-    } cases[] = {{"GT04", &gt04->image, &layer1, ONE_LEVEL},
-                 {"GT04x2", &twice, &layer2, AUTO},
-                 {"GT04x2", &twice, &layer2, ITERATIVE}};
-    for (const auto& c : cases)
-      for (double delay : {0.05, 0.2, 0.5, 1.0, 2.0, 3.5, 5.0, 8.0}) {
+    std::vector<PngPixels> images = {gt04->image};
+    std::vector<std::vector<uint32_t>> layers;
+    for (double f : scaled ? std::vector<double>{2.0, 5.16} : std::vector<double>{2.0})
+      images.push_back(enlarge_bicubic(gt04->image, scaled_size(gt04->image, f)));
+    for (const PngPixels& image : images) {
+      long unknowns = 0;
+      layers.push_back(constraint_layer(resize_nearest(gt04->trimap, image.width, image.height),
+                                        true, &unknowns));
+    }
+    struct Case {
+      std::string name, method;
+      Cancellable run;
+    };
+    std::vector<Case> cases = {{"GT04", "1/1", calculation(images[0], layers[0], ONE_LEVEL)}};
+    for (size_t i = 1; i < images.size(); ++i) {
+      const std::string name = i == 1 ? "GT04x2" : "GT04x5.16";
+      const int cell = static_cast<int>(48 * images[i].width / gt04->image.width);
+      cases.push_back({name, "auto", calculation(images[i], layers[i], AUTO)});
+      if (i == 1)
+        cases.push_back({name, "iterative", calculation(images[i], layers[i], ITERATIVE)});
+      cases.push_back({name, "update", session_update(images[i], layers[i], cell)});
+    }
+    std::map<std::string, double> worst;  // by stage, over all but the direct solve
+    for (const Case& c : cases)
+      for (double delay : delays) {
         std::string stage;
-        const double seconds = cancel_latency(*c.image, *c.layer, c.method, delay, &stage);
-        std::printf("%-10s %-9s %6.2fs  %-44s %9.3f\n", c.name, kMethodNames[c.method], delay,
+        const double seconds = cancel_latency(c.run, delay, &stage);
+        std::printf("%-10s %-9s %6.2fs  %-44s %9.3f\n", c.name.c_str(), c.method.c_str(), delay,
                     stage.c_str(), seconds);
         std::fflush(stdout);
+        if (c.method == "1/1") continue;
+        const std::string kind = stage_kind(stage);
+        worst[kind] = std::max(worst[kind], seconds);
       }
+    std::printf("\nLongest cancel by stage (all but the direct solve)\n");
+    for (const auto& [stage, seconds] : worst)
+      std::printf("  %-24s %6.3f s\n", stage.c_str(), seconds);
   }
 
   if (scaled) {

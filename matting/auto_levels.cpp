@@ -23,6 +23,7 @@ void erode_square(std::vector<uint8_t>* sure, int width, int height, int radius)
   auto pass = [&](size_t count, size_t stride, size_t lines, size_t line_stride) {
     std::vector<uint8_t> line(count);
     for (size_t l = 0; l < lines; ++l) {
+      if (l % 256 == 0) calc_check_cancel();
       uint8_t* first = &s[l * line_stride];
       holes[0] = 0;
       for (size_t i = 0; i < count; ++i) {
@@ -51,9 +52,11 @@ int auto_levels_count(int width, int height, double unknowns, int window_radius,
 
 StrokeCount count_strokes(double** mask, double** value, int width, int height) {
   StrokeCount c;
-  for (int y = 0; y < height; ++y)
+  for (int y = 0; y < height; ++y) {
+    if (y % 256 == 0) calc_check_cancel();
     for (int x = 0; x < width; ++x)
       if (mask[y][x] == 1.0) (value[y][x] == 0.0 ? c.background : c.other) += 1;
+  }
   return c;
 }
 
@@ -78,7 +81,8 @@ void halve_strokes(double** mask, double** value, double** coarse_mask, double**
   // 3 disagreeing.
   std::vector<uint8_t> kind(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
   std::vector<double> carried(kind.size(), 0.0);
-  for (int y = kFilts - 1; y <= kFilts + 2 * (h - 1) + 1; ++y)
+  for (int y = kFilts - 1; y <= kFilts + 2 * (h - 1) + 1; ++y) {
+    if (y % 256 == 0) calc_check_cancel();
     for (int x = kFilts - 1; x <= kFilts + 2 * (w - 1) + 1; ++x) {
       if (mask[y][x] != 1.0) continue;
       const int r0 = std::max(0, (y - kFilts) >> 1), r1 = std::min(h - 1, (y - kFilts + 1) >> 1);
@@ -96,6 +100,7 @@ void halve_strokes(double** mask, double** value, double** coarse_mask, double**
         kind[i] = 3;
       }
     }
+  }
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) {
       const size_t i = static_cast<size_t>(r) * w + c;
@@ -118,7 +123,8 @@ void pin_sure_pixels(double** mask, double** value, int w, int h, double** up, d
   erode_square(&fg, w, h, widen);
   erode_square(&bg, w, h, widen);
   calc_check_cancel();
-  for (int y = 0; y < h; ++y)
+  for (int y = 0; y < h; ++y) {
+    if (y % 256 == 0) calc_check_cancel();
     for (int x = 0; x < w; ++x) {
       band_mask[y][x] = mask[y][x];
       band_value[y][x] = value[y][x];
@@ -133,4 +139,5 @@ void pin_sure_pixels(double** mask, double** value, int w, int h, double** up, d
         band_value[y][x] = fg[i] != 0 ? 1.0 : 0.0;
       }
     }
+  }
 }

@@ -36,7 +36,8 @@ struct StrokeCount {
   double background = 0, other = 0;
 };
 
-// In mask, value: width x height, [y][x]. Counts the constrained pixels by kind.
+// In mask, value: width x height, [y][x]. Counts the constrained pixels by kind. Checks for a
+// cancel request, like the other steps here.
 StrokeCount count_strokes(double** mask, double** value, int width, int height);
 
 // Whether a coarser level whose strokes (halve_strokes()) count `coarse` may be used below a

@@ -3,15 +3,18 @@
 // The calculating thread reports where it is (level, stage, fraction of the stage) and checks
 // for a cancel request between stages, rows and iterations; other threads read the report and
 // may ask it to stop. Everything is lock-free, so request_cancel() may be called from a signal
-// handler. A running sparse factorisation cannot be interrupted: the request takes effect at
-// the first check after it. A benchmark or test may also watch the stage boundaries on the
+// handler. The direct solve's UMFPACK calls cannot be interrupted: there the request takes
+// effect at the first check after them. CHOLMOD's factorisations stop at once
+// (interruptible_blas.h). A benchmark or test may also watch the stage boundaries on the
 // calculating thread through an observer; the engine's results never depend on one.
 #ifndef QUILLANE_MATTING_CALC_CONTROL_H
 #define QUILLANE_MATTING_CALC_CONTROL_H
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "matting/stage_profile.h"
 
@@ -63,6 +66,20 @@ CalcControl* calc_control();
 inline void calc_check_cancel() {
   if (CalcControl* c = calc_control())
     if (c->cancel_requested()) throw CalcCancelled();
+}
+
+// Sets *v to n copies of value a block at a time, with a cancel check between: first touching
+// fresh memory costs page faults, a quarter of a second per 100 MB on some machines, and a
+// cancel must not wait for a whole level's worth. Throws CalcCancelled like the checks.
+template <typename T>
+void calc_assign(std::vector<T>* v, size_t n, T value) {
+  const size_t block = size_t(1) << 20;
+  v->clear();
+  v->reserve(n);
+  for (size_t done = 0; done < n; done += block) {
+    calc_check_cancel();
+    v->insert(v->end(), std::min(block, n - done), value);
+  }
 }
 
 // Reports the level now worked on (1 = coarsest) out of levels.

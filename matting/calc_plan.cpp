@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "matting/calc_control.h"
 #include "matting/pyramid.h"
 
 double count_unknown_pixels(double** mask, int width, int height) {
   double n = 0;
-  for (int y = 0; y < height; ++y)
+  for (int y = 0; y < height; ++y) {
+    if (y % 256 == 0) calc_check_cancel();  // a no-op outside a calculation
     for (int x = 0; x < width; ++x) n += mask[y][x] == 0.0;
+  }
   return n;
 }
 

@@ -6,6 +6,7 @@
 #include "matting/calc_options.h"
 
 // In mask: width x height, [y][x], 1.0 = constrained. Returns the number of free (0.0) pixels.
+// Inside a calculation it checks for a cancel request (throws CalcCancelled).
 double count_unknown_pixels(double** mask, int width, int height);
 
 enum CalcMethod {

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "matting/calc_control.h"
-#include "matting/get_laplacian.h"
+#include "matting/laplacian_rows.h"
 #include "numeric/errhandl.h"
 #include "numeric/qmatrix.h"
 
@@ -15,15 +15,11 @@ namespace {
 // The weight that pulls a constrained pixel towards its target, in both forms of the system.
 const double kLambda = 100.0;
 
-struct MatrixOwner {
-  QMatrix matrix;
-  ~MatrixOwner() { Q_Destr(&matrix); }
-};
-
 }  // namespace
 
 void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height) {
-  for (int x = 0; x < width; ++x)
+  for (int x = 0; x < width; ++x) {
+    if (x % 64 == 0) calc_check_cancel();
     for (int y = 0; y < height; ++y) {
       const size_t p = static_cast<size_t>(x) * height + y + 1;
       const double w = mask[y][x] * kLambda;
@@ -42,61 +38,34 @@ void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int w
       }
       V_SetCmp(d, p, value[y][x] * w);
     }
+  }
 }
 
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,
                         int window_radius, LevelSystem* s) {
   const int width = image->width, height = image->height;
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-  MatrixOwner owner{getLaplacian1(image, mask, softness, window_radius)};
-  const QMatrix& L = owner.matrix;
-  if (LASResult() != LASOK) throw std::bad_alloc();
-  calc_check_cancel();
-
+  LaplacianRows rows;
+  laplacian_rows(image, mask, softness, window_radius, &rows);
   s->width = width;
   s->height = height;
-  s->var_of.assign(n, -1);
-  s->decided.assign(n, 0.0);
-  s->pixel.clear();
+  s->var_of = std::move(rows.var_of);
+  s->pixel = std::move(rows.pixel);
+  s->row_start = std::move(rows.row_start);
+  s->col = std::move(rows.col);
+  s->val = std::move(rows.val);
+  calc_assign(&s->decided, n, 0.0);
   for (size_t p = 0; p < n; ++p) {
     const int x = static_cast<int>(p / height), y = static_cast<int>(p % height);
-    if (L.Len[p + 1] != 0) {
-      s->var_of[p] = static_cast<int64_t>(s->pixel.size());
-      s->pixel.push_back(static_cast<int64_t>(p));
-    } else if (mask[y][x] != 0.0) {
+    if (s->var_of[p] < 0 && mask[y][x] != 0.0)
       s->decided[p] = value[y][x];  // a constrained pixel alone: alpha is its target
-    }
   }
-
-  // Row v gets its stored upper entries and the mirrors of the rows above it. Walking the
-  // stored rows in ascending order appends to every row first the columns below its diagonal,
-  // then its own, so rows come out sorted.
   const int64_t nv = s->variables();
-  s->row_start.assign(static_cast<size_t>(nv) + 1, 0);
-  for (int64_t v = 0; v < nv; ++v) {
-    const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
-    s->row_start[v + 1] += static_cast<int64_t>(L.Len[p]);
-    for (size_t k = 1; k < L.Len[p]; ++k) ++s->row_start[s->var_of[L.El[p][k].Pos - 1] + 1];
-  }
-  for (int64_t v = 0; v < nv; ++v) s->row_start[v + 1] += s->row_start[v];
-  s->col.resize(static_cast<size_t>(s->row_start[nv]));
-  s->val.resize(static_cast<size_t>(s->row_start[nv]));
   s->rhs.assign(static_cast<size_t>(nv), 0.0);
-  std::vector<int64_t> next(s->row_start.begin(), s->row_start.end() - 1);
   for (int64_t v = 0; v < nv; ++v) {
-    const size_t p = static_cast<size_t>(s->pixel[v]) + 1;
-    const int x = static_cast<int>((p - 1) / height), y = static_cast<int>((p - 1) % height);
+    const int x = s->pixel[v] / height, y = s->pixel[v] % height;
     const double weight = mask[y][x] * kLambda;
-    for (size_t k = 0; k < L.Len[p]; ++k) {
-      const int64_t u = s->var_of[L.El[p][k].Pos - 1];
-      const double a = L.El[p][k].Val + (k == 0 ? weight : 0.0);
-      s->col[next[v]] = u;
-      s->val[next[v]++] = a;
-      if (k > 0) {
-        s->col[next[u]] = v;
-        s->val[next[u]++] = a;
-      }
-    }
+    s->val[s->row_start[v]] += weight;  // the diagonal, first in its row
     s->rhs[v] = value[y][x] * weight;
   }
 }
@@ -104,11 +73,15 @@ void build_level_system(const TIFF_img* image, double** mask, double** value, do
 void level_system_multiply(const LevelSystem& s, const std::vector<double>& x,
                            std::vector<double>* y) {
   const int64_t nv = s.variables();
-  y->resize(static_cast<size_t>(nv));
+  y->assign(static_cast<size_t>(nv), 0.0);
   for (int64_t v = 0; v < nv; ++v) {
-    double sum = 0.0;
-    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) sum += s.val[k] * x[s.col[k]];
-    (*y)[v] = sum;
+    const double xv = x[v];
+    double sum = s.val[s.row_start[v]] * xv;  // the diagonal
+    for (int64_t k = s.row_start[v] + 1; k < s.row_start[v + 1]; ++k) {
+      sum += s.val[k] * x[s.col[k]];
+      (*y)[s.col[k]] += s.val[k] * xv;  // the mirror below the diagonal
+    }
+    (*y)[v] += sum;
   }
 }
 

@@ -21,25 +21,29 @@
 // Laplacian's invariant: " yes off diagonals exist when main is zero." on stdout, exit -1.
 void add_constraints(QMatrix* L, Vector* d, double** mask, double** value, int width, int height);
 
+// The compressed form. Indices are 32-bit: a level has fewer than 2^31 pixels (allocate.h).
 struct LevelSystem {
   int width = 0, height = 0;
   // Pixel (x, y) has the 0-based number x * height + y. A pixel in no processed window of the
   // Laplacian is decided on its own: var_of is -1 there and its alpha is `decided`.
-  std::vector<int64_t> var_of;  // pixel -> variable, or -1
-  std::vector<int64_t> pixel;   // variable -> pixel, ascending
+  std::vector<int32_t> var_of;  // pixel -> variable, or -1
+  std::vector<int32_t> pixel;   // variable -> pixel, ascending
   std::vector<double> decided;  // pixel -> alpha where var_of is -1 (target or 0)
-  // Full symmetric matrix, 0-based, rows sorted by column: row v holds columns
-  // col[row_start[v]] .. col[row_start[v + 1] - 1].
-  std::vector<int64_t> row_start, col;
+  // Upper triangle of the symmetric matrix by rows, 0-based: row v holds the columns
+  // col[row_start[v]] .. col[row_start[v + 1] - 1], ascending, the diagonal v first. (The
+  // same arrays are the lower triangle by columns.)
+  std::vector<int64_t> row_start;
+  std::vector<int32_t> col;
   std::vector<double> val;
   std::vector<double> rhs;  // per variable
 
   int64_t variables() const { return static_cast<int64_t>(pixel.size()); }
 };
 
-// Builds the compressed form of a level's system from the matting Laplacian (getLaplacian1) and
-// the constraints. In image, mask, value (level-sized, [y][x]), softness, window_radius; out
-// *system (replaced). Throws std::bad_alloc when memory runs out.
+// Builds the compressed form of a level's system from the matting Laplacian (laplacian_rows.h:
+// the matrix of getLaplacian1 up to rounding) and the constraints. In image, mask, value
+// (level-sized, [y][x]), softness, window_radius; out *system (replaced). Throws std::bad_alloc
+// when memory runs out.
 void build_level_system(const TIFF_img* image, double** mask, double** value, double softness,
                         int window_radius, LevelSystem* system);
 

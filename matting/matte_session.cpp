@@ -171,8 +171,10 @@ void MatteSession::Impl::solve(SessionLevel& l, double** mask, double** value, d
   schwarz_solve(system, &x, options, &l.tiles);
   factorised += l.tiles.factorised();
   reused += l.tiles.reused();
-  l.alpha.reset(image.width, image.height);
-  level_system_alpha(system, x, l.alpha.rows());
+  Field alpha;  // made aside, so that a failure leaves the level's last matte whole
+  alpha.reset(image.width, image.height);
+  level_system_alpha(system, x, alpha.rows());
+  std::swap(l.alpha, alpha);
 }
 
 MatteSession::MatteSession(const TIFF_img& image, const CalcOptions& opts,
@@ -180,7 +182,7 @@ MatteSession::MatteSession(const TIFF_img& image, const CalcOptions& opts,
     : impl_(new Impl) {
   impl_->opts = opts;
   impl_->settings = settings;
-  impl_->levels.emplace_back(new SessionLevel);
+  impl_->levels.push_back(std::make_unique<SessionLevel>());
   impl_->levels[0]->image.copy_from(image);
 }
 
@@ -206,7 +208,7 @@ void MatteSession::run(double** mask, double** value, const MatteRequest& reques
   // The strokes of every level used, finest first. A coarser level is used only while it
   // keeps the strokes.
   std::vector<std::unique_ptr<Strokes>> strokes;
-  strokes.emplace_back(new Strokes{mask, value, Field(), Field()});
+  strokes.push_back(std::unique_ptr<Strokes>(new Strokes{mask, value, Field(), Field()}));
   StrokeCount kept = count_strokes(mask, value, w, h);
   for (int k = 1; k < planned; ++k) {
     matte_stage_begin(MATTE_STAGE_RESAMPLING);
@@ -278,20 +280,26 @@ void MatteSession::run(double** mask, double** value, const MatteRequest& reques
 
 int MatteSession::update(double** mask, double** value, const MatteRequest& request,
                          CalcControl* control) {
-  // An error left on this thread's register by an earlier run would silence the containers.
-  LASClearError();
-  try {
-    // Everything this update allocates with the engine's allocators is released if it stops
-    // half-way; what the session keeps lives in its own containers.
-    AllocationScope scope;
-    CalcControlBinding binding(control);
-    run(mask, value, request);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    drop_cache();
-    return UMFPACK_ERROR_out_of_memory;
-  } catch (const CalcCancelled&) {
-    return CALC_STATUS_CANCELLED;
+  // Out of memory with factorisations kept, the update is tried once more without them: the
+  // cache gives way before the calculation does.
+  for (bool had_cache = true;; had_cache = false) {
+    // An error left on this thread's register by an earlier run would silence the containers.
+    LASClearError();
+    try {
+      // Everything this update allocates with the engine's allocators is released if it
+      // stops half-way; what the session keeps lives in its own containers.
+      AllocationScope scope;
+      CalcControlBinding binding(control);
+      run(mask, value, request);
+      return 0;
+    } catch (const std::bad_alloc&) {
+      double tiles = 0;
+      for (const auto& l : impl_->levels) tiles += l->tiles.bytes();
+      drop_cache();
+      if (!had_cache || tiles == 0) return UMFPACK_ERROR_out_of_memory;
+    } catch (const CalcCancelled&) {
+      return CALC_STATUS_CANCELLED;
+    }
   }
 }
 

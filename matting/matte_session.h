@@ -31,9 +31,9 @@
 // - While update() runs, other threads (and signal handlers) may call the update's
 //   CalcControl: request_cancel() and progress(). Nothing else.
 // - MatteRequest::deliver runs on the thread that called update(), inside it. It must not call
-//   the session; it may call the control (request_cancel() included). The matte it receives is
-//   valid during the call only: copy what is needed (e.g. into a buffer handed to the main
-//   loop).
+//   the session nor throw; it may call the control (request_cancel() included). The matte it
+//   receives is valid during the call only: copy what is needed (e.g. into a buffer handed to
+//   the main loop).
 //
 // Cancel and restart. A cancel request ends update() promptly with CALC_STATUS_CANCELLED
 // (solver_status.h); no full-size matte is delivered then, and copy_matte() still gives the
@@ -55,8 +55,10 @@
 #include "numeric/tiff.h"
 
 struct MatteSessionSettings {
-  AutoLevelsParams levels;   // how the automatic levels work (the defaults are the measured ones)
-  double cache_bytes = 3e9;  // most memory kept from one update to the next
+  AutoLevelsParams levels;  // how the automatic levels work (the defaults are the measured ones)
+  // Most memory kept from one update to the next: at 12 MP, the factorisations of the full-size
+  // level (about 3.4 GB for GT04 enlarged with its scribbles), within 6 GB for everything.
+  double cache_bytes = 3.6e9;
 };
 
 // A matte delivered during an update.
@@ -99,8 +101,10 @@ class MatteSession {
   // call only, not changed). In request: the deliveries wanted. In-out control (borrowed, may
   // be null): receives progress reports and may cancel (see the thread rules above).
   // Returns 0 (the full-size matte was delivered), CALC_STATUS_CANCELLED, or
-  // UMFPACK_ERROR_out_of_memory (-1: the cache is dropped as well; nothing of the update stays
-  // allocated). Must not be called during another calculation on the same thread.
+  // UMFPACK_ERROR_out_of_memory (-1: nothing of the update stays allocated, and the cache is
+  // dropped; an update that runs out of memory while factorisations are kept drops them and
+  // tries once more before it gives up). Must not be called during another calculation on
+  // the same thread.
   int update(double** mask, double** value, const MatteRequest& request = MatteRequest(),
              CalcControl* control = nullptr);
 

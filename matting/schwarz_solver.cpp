@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -17,6 +19,8 @@
 
 #include "matting/blas_guard.h"
 #include "matting/calc_control.h"
+#include "matting/interruptible_blas.h"
+#include "matting/parallel.h"
 
 namespace {
 
@@ -29,13 +33,15 @@ struct Rect {
 // Variables in any rectangle in constant time, from prefix sums over the pixels.
 class VariableCounts {
  public:
-  explicit VariableCounts(const LevelSystem& s)
-      : h1_(static_cast<size_t>(s.height) + 1), sum_((static_cast<size_t>(s.width) + 1) * h1_, 0) {
-    for (int x = 0; x < s.width; ++x)
+  explicit VariableCounts(const LevelSystem& s) : h1_(static_cast<size_t>(s.height) + 1) {
+    calc_assign<int64_t>(&sum_, (static_cast<size_t>(s.width) + 1) * h1_, 0);
+    for (int x = 0; x < s.width; ++x) {
+      if (x % 256 == 0) calc_check_cancel();
       for (int y = 0; y < s.height; ++y) {
         const bool var = s.var_of[static_cast<size_t>(x) * s.height + y] >= 0;
         sum_[at(x + 1, y + 1)] = sum_[at(x, y + 1)] + sum_[at(x + 1, y)] - sum_[at(x, y)] + var;
       }
+    }
   }
   int64_t count(const Rect& r) const {
     return sum_[at(r.x1, r.y1)] - sum_[at(r.x0, r.y1)] - sum_[at(r.x1, r.y0)] +
@@ -90,43 +96,6 @@ class Hash {
  private:
   uint64_t h_ = 0x243f6a8885a308d3ull;
 };
-
-// Runs work(item, worker) for items 0..count-1 on all cores. The calling thread is worker 0
-// and runs between() after each of its items (progress, cancel checks); an exception there or
-// in any item stops the others and is rethrown here once every thread has ended.
-void for_each_parallel(size_t count, int workers, const std::function<void(size_t, int)>& work,
-                       const std::function<void()>& between) {
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::exception_ptr failure;
-  std::mutex failure_lock;
-  auto run = [&](int worker) {
-    try {
-      for (size_t i; !stop && (i = next++) < count;) {
-        work(i, worker);
-        if (worker == 0) between();
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> hold(failure_lock);
-      if (!failure) failure = std::current_exception();
-      stop = true;
-    }
-  };
-  std::vector<std::thread> threads;
-  try {
-    for (int k = 1; k < workers; ++k) threads.emplace_back(run, k);
-  } catch (...) {
-    // Fewer threads than hoped (no memory for a stack): the others do the work.
-  }
-  run(0);
-  for (std::thread& t : threads) t.join();
-  if (failure) std::rethrow_exception(failure);
-}
-
-int worker_count() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(std::min(n, 16u));
-}
 
 // The tiles run in parallel already: threads inside each factorisation, OpenBLAS's and the
 // OpenMP teams of CHOLMOD (which asks for 4 whatever the machine), would only compete with
@@ -189,8 +158,14 @@ struct Worker {
   Worker& operator=(const Worker&) = delete;
 };
 
-void check_cholmod(const cholmod_common& cc) {
+// After a CHOLMOD call that failed: a lack of memory throws std::bad_alloc; anything else is a
+// broken invariant of the solver (a factor that does not fit its tile) and ends the process.
+[[noreturn]] void cholmod_failed(const cholmod_common& cc) {
   if (cc.status == CHOLMOD_OUT_OF_MEMORY || cc.status == CHOLMOD_TOO_LARGE) throw std::bad_alloc();
+  std::fprintf(stderr, "\nFailure - CHOLMOD status %d on a tile of the iterative solve.\n",
+               cc.status);
+  std::fflush(stderr);
+  std::exit(1);
 }
 
 // Memory held by a factor, bytes.
@@ -209,7 +184,7 @@ struct Slot {
 
 // One tile of a preconditioner: the variables of a part of the partition, widened.
 struct Tile {
-  std::vector<int64_t> vars;  // ascending
+  std::vector<int32_t> vars;  // ascending
   Slot* slot;                 // in the cache
   std::vector<double> y;      // its last solution, one value per variable of vars
 };
@@ -221,15 +196,15 @@ struct Tile {
 bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* w) {
   const int64_t m = static_cast<int64_t>(tile.vars.size());
   for (int64_t j = 0; j < m; ++j) w->local[tile.vars[j]] = static_cast<int32_t>(j);
-  // Upper triangle by columns: rows are sorted and the tile keeps the global order, so the
-  // entries of column j with local row <= j come first in row vars[j].
+  // Lower triangle by columns: the system's upper rows, restricted to the tile; the tile keeps
+  // the global order, so column j's local rows come out ascending, from j on.
   int64_t nnz = 0;
   for (int64_t j = 0; j < m; ++j) {
     const int64_t v = tile.vars[j];
-    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k)
-      nnz += w->local[s.col[k]] >= 0;
+    for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) nnz += w->local[s.col[k]] >= 0;
   }
-  cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, 1, CHOLMOD_REAL, &w->cc);
+  cholmod_sparse* A = cholmod_l_allocate_sparse(m, m, nnz, 1, 1, -1, CHOLMOD_REAL, &w->cc);
+  const bool have_matrix = A != nullptr;
   bool made = false;
   if (A != nullptr) {
     Index* Ap = static_cast<Index*>(A->p);
@@ -242,7 +217,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
       Ap[j] = at;
       const int64_t v = tile.vars[j];
       hash.add(static_cast<uint64_t>(s.pixel[v]));
-      for (int64_t k = s.row_start[v]; k < s.row_start[v + 1] && s.col[k] <= v; ++k) {
+      for (int64_t k = s.row_start[v]; k < s.row_start[v + 1]; ++k) {
         const int32_t i = w->local[s.col[k]];
         if (i < 0) continue;
         Ai[at] = i;
@@ -258,15 +233,17 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
       cholmod_l_free_factor(&slot->factor, &w->cc);
       *slot = Slot();
       slot->factor = cholmod_l_analyze(A, &w->cc);
+      // A cancel request cuts the factorisation short: the tile is left without a factor.
+      InterruptibleBlas cut(calc_control());
       if (slot->factor != nullptr) {
         cholmod_l_factorize(A, slot->factor, &w->cc);
-        if (w->cc.status == CHOLMOD_NOT_POSDEF) {
+        if (w->cc.status == CHOLMOD_NOT_POSDEF && !blas_cut_short()) {
           double beta[2] = {1e-10 * diagonal / std::max<int64_t>(m, 1), 0};
           cholmod_l_factorize_p(A, beta, nullptr, 0, slot->factor, &w->cc);
           slot->shifted = true;
         }
       }
-      if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK) {
+      if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK && !blas_cut_short()) {
         slot->hash = hash.value();
         slot->bytes = factor_bytes(slot->factor);
       }
@@ -274,16 +251,17 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
     cholmod_l_free_sparse(&A, &w->cc);
   }
   for (int64_t v : tile.vars) w->local[v] = -1;
+  if (!have_matrix) cholmod_failed(w->cc);  // the slot's factor, if any, is not this matrix's
   if (slot->hash == 0) cholmod_l_free_factor(&slot->factor, &w->cc);  // a failed attempt
-  check_cholmod(w->cc);
-  if (slot->factor == nullptr) throw std::bad_alloc();
+  calc_check_cancel();
+  if (slot->factor == nullptr) cholmod_failed(w->cc);
   return made;
 }
 
 // Solves A_tile y = r_tile into tile->y.
 void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   const cholmod_factor* factor = tile->slot->factor;
-  const std::vector<int64_t>& vars = tile->vars;
+  const std::vector<int32_t>& vars = tile->vars;
   const Index m = static_cast<Index>(vars.size());
   if (w->B == nullptr || static_cast<Index>(w->B->nzmax) < m) {
     cholmod_l_free_dense(&w->B, &w->cc);
@@ -296,8 +274,7 @@ void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   for (Index i = 0; i < m; ++i) b[i] = r[vars[i]];
   if (!cholmod_l_solve2(CHOLMOD_A, const_cast<cholmod_factor*>(factor), w->B, nullptr, &w->X,
                         nullptr, &w->Y, &w->E, &w->cc)) {
-    check_cholmod(w->cc);
-    throw std::bad_alloc();
+    cholmod_failed(w->cc);
   }
   const double* y = static_cast<const double*>(w->X->x);
   std::copy(y, y + m, tile->y.begin());
@@ -399,7 +376,7 @@ SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_
     const int y0 = std::max(r.y0 - overlap, 0), y1 = std::min(r.y1 + overlap, s.height);
     for (int xx = x0; xx < x1; ++xx)
       for (int y = y0; y < y1; ++y) {
-        const int64_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
+        const int32_t v = s.var_of[static_cast<size_t>(xx) * s.height + y];
         if (v >= 0) tile.vars.push_back(v);
       }
     tile.y.resize(tile.vars.size());

@@ -22,13 +22,14 @@ typedef SuiteSparse_long Index;
 
 // Builds the compressed-column form of the full symmetric matrix from the upper triangle
 // stored in L: every off-diagonal entry in both triangles, every diagonal entry once, 0-based,
-// columns sorted, 64-bit indices. Null when CHOLMOD runs out of memory.
+// columns sorted, 64-bit indices. Out *out: the matrix, owned by the caller from the moment it
+// is allocated (a cancel may stop the filling); null when CHOLMOD runs out of memory.
 //
 // The columns are filled directly instead of through a triplet matrix and a conversion: that
 // halves the memory of this step on large images. Walking the rows p = 1..n in order appends
 // to column q first the rows i < q (from the rows that store q) and then, when p = q, the
 // column's own stored entries in ascending order, so every column comes out sorted.
-cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
+void assemble(QMatrix* L, cholmod_common* cc, cholmod_sparse** out) {
   const size_t n = L->Dim;
   std::vector<size_t> count(n + 1, 0);  // entries per column, 0-based column
   size_t total = 0;
@@ -41,9 +42,9 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
     if (L->Len[p] != 0) total += 2 * L->Len[p] - 1;
   }
   calc_check_cancel();
-  std::vector<size_t> next(n);  // before the matrix: nothing may throw once that is made
-  cholmod_sparse* A = cholmod_l_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
-  if (A == nullptr) return nullptr;
+  std::vector<size_t> next(n);
+  cholmod_sparse* A = *out = cholmod_l_allocate_sparse(n, n, total, 1, 1, 0, CHOLMOD_REAL, cc);
+  if (A == nullptr) return;
   Index* Ap = static_cast<Index*>(A->p);
   Index* Ai = static_cast<Index*>(A->i);
   double* Ax = static_cast<double*>(A->x);
@@ -55,6 +56,7 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
   }
   Ap[n] = static_cast<Index>(start);
   for (size_t p = 1; p <= n; ++p) {
+    if ((p & 0xffff) == 0) calc_check_cancel();
     const ElType* row = L->El[p];
     for (size_t k = 0; k < L->Len[p]; ++k) {
       const size_t q = row[k].Pos;
@@ -68,7 +70,6 @@ cholmod_sparse* assemble(QMatrix* L, cholmod_common* cc) {
       }
     }
   }
-  return A;
 }
 
 // Owns what one solve holds outside the engine's arrays, so that a cancel or a failed
@@ -142,7 +143,7 @@ double** solveAlpha(const TIFF_img* image, double** mask, double** value, double
 
   cholmod_l_start(&r.cc);
   r.started = true;
-  r.A = assemble(&r.L, &r.cc);
+  assemble(&r.L, &r.cc, &r.A);
   Q_Destr(&r.L);
   r.have_L = false;
   r.B = cholmod_l_allocate_dense(n, 1, n, CHOLMOD_REAL, &r.cc);

@@ -106,8 +106,8 @@ void** get_img(int cols, int rows, size_t size) {
   if (n < 0 || rows < 0) die("==> malloc() error\n");
   void** table = static_cast<void**>(mget_spc(rows, sizeof(void*)));
   size_t bytes = byte_count(n, size);
-  char* data = static_cast<char*>(
-      track(bytes == SIZE_MAX ? nullptr : hooked_malloc(bytes ? bytes : 1), "==> malloc() error\n"));
+  char* data = static_cast<char*>(track(
+      bytes == SIZE_MAX ? nullptr : hooked_malloc(bytes ? bytes : 1), "==> malloc() error\n"));
   return link_rows(table, data, cols, rows, size);
 }
 

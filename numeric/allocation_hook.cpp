@@ -11,15 +11,15 @@ AllocationFailureHook set_allocation_failure_hook(AllocationFailureHook hook) {
   return installed.exchange(hook);
 }
 
-bool allocation_must_fail() {
+bool allocation_must_fail(size_t bytes) {
   const AllocationFailureHook hook = installed.load(std::memory_order_relaxed);
-  return hook != nullptr && hook();
+  return hook != nullptr && hook(bytes);
 }
 
 void* hooked_malloc(size_t bytes) {
-  return allocation_must_fail() ? nullptr : std::malloc(bytes);
+  return allocation_must_fail(bytes) ? nullptr : std::malloc(bytes);
 }
 
 void* hooked_calloc(size_t count, size_t size) {
-  return allocation_must_fail() ? nullptr : std::calloc(count, size);
+  return allocation_must_fail(count * size) ? nullptr : std::calloc(count, size);
 }

@@ -7,18 +7,19 @@
 
 #include <cstddef>
 
-// Asked before an allocation; returns true when the allocation must fail. Called from any
-// thread that allocates, so it must be thread-safe.
-typedef bool (*AllocationFailureHook)();
+// Asked before an allocation of `bytes`; returns true when the allocation must fail. Called
+// from any thread that allocates, so it must be thread-safe.
+typedef bool (*AllocationFailureHook)(size_t bytes);
 
 // Installs hook for every thread (null: none) and returns the previous one. Install it while
 // no calculation runs.
 AllocationFailureHook set_allocation_failure_hook(AllocationFailureHook hook);
 
-// Whether the allocation about to be made must fail: the hook's answer, false without one.
-// Every allocation of the numeric core and the engine that does not go through operator new
-// or SuiteSparse asks this first (those two have hooks of their own that a test can set).
-bool allocation_must_fail();
+// Whether the allocation of `bytes` about to be made must fail: the hook's answer, false
+// without one. Every allocation of the numeric core and the engine that does not go through
+// operator new or SuiteSparse asks this first (those two have hooks of their own that a test
+// can set).
+bool allocation_must_fail(size_t bytes);
 
 // std::malloc and std::calloc that return null when allocation_must_fail(); release with
 // std::free().

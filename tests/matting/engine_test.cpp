@@ -14,6 +14,7 @@
 #include "matting/get_laplacian.h"
 #include "matting/imgutil.h"
 #include "matting/iterative_solve.h"
+#include "matting/laplacian_rows.h"
 #include "matting/resample.h"
 #include "matting/schwarz_solver.h"
 #include "matting/solve_alpha.h"
@@ -30,8 +31,9 @@ void expect_same(const OwnedArray& a, const OwnedArray& b, int w, int h) {
 }
 
 // Sorted rows, diagonal first; rows only for pixels in a processed window; zero row sums; the
-// definition's entries (levels no taller than 4r count diagonal neighbours twice). Rows: grey,
-// colour, radius 2, one window, flat (eps -1), softness and radius 0, all constrained, none.
+// definition's entries (levels no taller than 4r count diagonal neighbours twice); the same
+// from laplacian_rows(). Rows: grey, colour, radius 2, one window, flat (eps -1), softness and
+// radius 0, all constrained, none.
 TEST(Laplacian, MatchesTheDefinition) {
   const Table<int, int, int, char, double, int, int> cases = {
       {9, 8, 3, 'c', 1e-5, 1, 1}, {8, 11, 2, 'g', 1e-5, 1, 1}, {11, 12, 3, 'a', 1e-5, 2, 2},
@@ -61,6 +63,23 @@ TEST(Laplacian, MatchesTheDefinition) {
     }
     EXPECT_NEAR(eps < 0 ? Q_GetVal(&L, 1, 1) : -1.0 / 9, -1.0 / 9, 1e-12);
     EXPECT_EQ(LASResult(), LASOK);
+    // The compressed rows of the iterative solvers: getLaplacian1's rows and entries, row by
+    // row, with the definition's diagonal also on short levels.
+    LaplacianRows rows;
+    laplacian_rows(&s.image, s.mask.a, std::max(eps, 0.0), given_r, &rows);
+    for (int i = 0; i < got.n; ++i) {
+      const size_t p = i + 1, len = Q_GetLen(&L, p);
+      const int32_t v = rows.var_of[i];
+      ASSERT_EQ(v < 0, len == 0) << "row " << p;
+      if (v < 0) continue;
+      ASSERT_EQ(rows.pixel[v], i);
+      ASSERT_EQ(size_t(rows.row_start[v + 1] - rows.row_start[v]), len) << "row " << p;
+      for (size_t k = 0; k < len; ++k) {
+        const int64_t e = rows.row_start[v] + int64_t(k);
+        ASSERT_EQ(size_t(rows.pixel[rows.col[e]]) + 1, Q_GetPos(&L, p, k)) << p << " " << k;
+        ASSERT_NEAR(rows.val[e], want(i, rows.pixel[rows.col[e]]), 1e-9 * scale) << p;
+      }
+    }
     Q_Destr(&L);
   }
 }
