@@ -14,6 +14,7 @@
 #include "gui/dialog_run.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
+#include "gui/matte_write.h"
 #include "gui/modes.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
@@ -355,28 +356,8 @@ void setup_results(Editor* ed, CalcArgs* args) {
 
   // Colours come from the image, alpha from the matte inside the region, 0 outside.
   const CalcRegion& r = args->region;
-  GdkPixbuf* pixbuf_alpha = doc->pixbuf_alpha;
-  const int W = gdk_pixbuf_get_width(pixbuf_alpha);
-  const int H = gdk_pixbuf_get_height(pixbuf_alpha);
-  const guchar* src = gdk_pixbuf_get_pixels(args->source);
-  int src_stride = gdk_pixbuf_get_rowstride(args->source);
-  int src_channels = gdk_pixbuf_get_n_channels(args->source);
-  guchar* dst = gdk_pixbuf_get_pixels(pixbuf_alpha);
-  int dst_stride = gdk_pixbuf_get_rowstride(pixbuf_alpha);
-  for (int y = 0; y < H; ++y) {
-    const guchar* s = src + static_cast<size_t>(y) * src_stride;
-    guchar* d = dst + static_cast<size_t>(y) * dst_stride;
-    int yr = y - r.y;
-    for (int x = 0; x < W; ++x, s += src_channels, d += 4) {
-      int xr = x - r.x;
-      bool inside =
-          xr >= 0 && xr < r.w && yr >= 0 && yr < r.h && xr < matte->width && yr < matte->height;
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-      d[3] = inside ? matte->plane[yr][xr] : 0;
-    }
-  }
+  write_region_matte(doc->pixbuf_alpha, args->source, r, matte->plane[0], matte->width,
+                     matte->height, matte->width);
   invalidate_image_source(view);
   // Said of the matte on show only: a newer matte takes them back.
   for (guint* said : {&calc->changed_message, &calc->cancelled_message}) {
