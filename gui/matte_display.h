@@ -27,7 +27,7 @@ enum MatteShow {
 // channels, as the colour dialog gives it.
 struct MatteDisplay {
   MatteShow show = SHOW_OVERLAY;
-  GdkColor tint = {0, 0xffff, 0, 0};  // red, as quick masks are shown elsewhere
+  GdkColor tint = {0, 0xffff, 0, 0xc000};  // magenta: rare in photographs, seen on any of them
 };
 
 // The menu label of a choice ("Overlay", ...), and its short name in the preferences file
