@@ -115,6 +115,9 @@ void show_picture(Editor& ed, cairo_surface_t* picture) {
   View& view = ed.view;
   if (view.backdrop != nullptr) cairo_surface_destroy(view.backdrop);
   view.backdrop = picture;
+  GdkPixbuf*& shown = ed.live.shown_image;
+  if (shown != nullptr) g_object_unref(shown);
+  shown = picture != nullptr ? GDK_PIXBUF(g_object_ref(ed.doc().pixbuf_no_alpha)) : nullptr;
   if (view.drawing_area == nullptr) return;
   rebuild_view_surface(&ed);
   if (ed.doc().calc_ROI_is_set || !view.in_edit_mode) {
@@ -127,8 +130,8 @@ void show_picture(Editor& ed, cairo_surface_t* picture) {
 // With QUILLANE_PRINT_LAYOUT set: "live N W H" once a matte of W x H is on the screen, N ms
 // after the change its update answers, and "live done N" for the full-resolution one.
 void report_frame(Editor& ed, const LiveJob& job, const LiveFrame& frame) {
-  if (!layout_report_wanted()) return;
   GtkWidget* canvas = ed.view.drawing_area;
+  if (!layout_report_wanted() || canvas == nullptr) return;
   if (canvas->window != nullptr) gdk_window_process_updates(canvas->window, FALSE);
   gdk_flush();
   const long ms = static_cast<long>((g_get_monotonic_time() - job.changed_at) / 1000);
@@ -334,6 +337,11 @@ gboolean live_job_done(gpointer data) {
 void note_strokes_changed(Editor& ed) {
   LiveMatte& live = ed.live;
   if (!live.on) return;
+  if (live.shown_image != nullptr && live.shown_image != ed.doc().pixbuf_no_alpha) {
+    // Another image was opened: its own matte until an update brings the live one.
+    live.preview = LivePreview();
+    show_picture(ed, compose_document(ed));
+  }
   live.pending = true;
   live.changed_at = g_get_monotonic_time();
   // The running update restarts from where it is once it has returned.
@@ -445,4 +453,6 @@ void release_live_matte(Editor& ed) {
   forget_session(live);
   if (ed.view.backdrop != nullptr) cairo_surface_destroy(ed.view.backdrop);
   ed.view.backdrop = nullptr;
+  if (live.shown_image != nullptr) g_object_unref(live.shown_image);
+  live.shown_image = nullptr;
 }

@@ -64,6 +64,7 @@ struct LiveMatte {
   unsigned serial = 0;           // of the last update started
   bool job_final_shown = false;  // the running update's full-resolution matte is on show
   LivePreview preview;
+  GdkPixbuf* shown_image = nullptr;  // the image View::backdrop shows (a reference), or null
   guint kick = 0;                    // idle source that starts the next update, 0: none
   guint timer = 0;                   // 100 ms timer following the update's level, 0: none
   GtkWidget* state_label = nullptr;  // the live state, at the end of the status bar

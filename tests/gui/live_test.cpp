@@ -213,6 +213,10 @@ TEST_F(LiveTest, TheLiveMatteFollowsStrokesUndoAndRedoInEveryView) {
   EXPECT_EQ(view_pixel(4, 15), halves(4, 15));
   set_view_mode(true);
   EXPECT_LE(view_pixel(4, 15) >> 24, 5u) << "view mode as specified: transparent";
+  set_view_mode(false);
+  live(true);  // another image of the same size shows at once, with its own (opaque) alpha
+  open(write_image(dir_, "other.png", W, H, false, [](int, int) { return 0xff336699u; }));
+  EXPECT_EQ(view_pixel(4, 15), 0xff336699u);
 }
 
 // A stroke during an update cancels it; when it has returned the next update starts with the
