@@ -16,6 +16,7 @@
 #include "gui/calc_slot.h"
 #include "gui/display_prefs.h"
 #include "gui/live_matte.h"
+#include "gui/live_worker.h"
 #include "gui/recovery.h"
 #include "matting/matte_session.h"
 #include "tests/gui/gui_harness.h"
@@ -228,6 +229,8 @@ TEST_F(LiveTest, AChangeDuringAnUpdateRestartsIt) {
   ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
   const unsigned first = ed->live.serial;
   stroke(TOOL_FG, 16);  // on the dark half
+  ASSERT_NE(ed->live.job, nullptr);
+  EXPECT_TRUE(ed->live.job->control.cancel_requested()) << "the update is asked to stop";
   EXPECT_EQ(ed->live.serial, first) << "no second update beside the first";
   EXPECT_EQ(alive.load(), 1);
   probe.hold_at = -1;
