@@ -17,6 +17,7 @@
 #include "gui/display_prefs.h"
 #include "gui/live_matte.h"
 #include "gui/live_worker.h"
+#include "gui/quillane_opts.h"
 #include "gui/recovery.h"
 #include "matting/matte_session.h"
 #include "tests/gui/gui_harness.h"
@@ -130,7 +131,10 @@ class LiveTest : public EditorTest {
     if (ed->live.on != on) ctrl(GDK_l);
   }
   bool up_to_date() {
-    return loop_until([] { return state() == "live · up to date" && ed->live.job == nullptr; });
+    return loop_until([] {
+      const LiveMatte& l = ed->live;
+      return state() == "live · up to date" && l.job == nullptr && !l.pending && l.kick == 0;
+    });
   }
   void show(MatteShow s) {
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(ed->view.show_item[s]), TRUE);
@@ -281,6 +285,86 @@ TEST_F(LiveTest, OneCalculationAtATime) {
     }
     set_view_mode(false);
   }
+}
+
+// Cancel while a Calculate waits for a cancelled worker drops the waiting one: nothing starts
+// when the worker ends, and the status bar says it was cancelled.
+TEST_F(LiveTest, CancelDropsACalculateThatWaits) {
+  both_strokes();
+  probe.hold_at = MATTE_STAGE_NUMERIC;
+  calculate(false);
+  ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
+  calculate(false);
+  ASSERT_TRUE(ed->calc.running() && ed->calc.pass_calc_args->waiting);
+  gtk_button_clicked(GTK_BUTTON(ed->calc.progress.cancel_button));
+  EXPECT_FALSE(ed->calc.running());
+  EXPECT_EQ(status_message(), "Calculation cancelled");
+  probe.hold_at = -1;
+  probe.release();
+  ASSERT_TRUE(loop_until([] { return !calculation_thread_alive(*ed); }));
+  settle(100);
+  EXPECT_EQ(std::vector<int>({ed->calc.running(), ed->calc.workers_alive(), most.load()}),
+            std::vector<int>({0, 0, 1}));
+  EXPECT_EQ(ed->view.in_edit_mode, 1) << "nothing was delivered";
+  EXPECT_EQ(matte(4, 15), 255u);
+}
+
+// A new region, or new options the matte depends on, recalculate the live matte (outside the
+// region alpha 0); options it does not use (the levels) do not.
+TEST_F(LiveTest, RegionAndOptionChangesRecalculate) {
+  live(true);
+  both_strokes();
+  ASSERT_TRUE(up_to_date());
+  // Edit > Preferences: the field of this name set to v, and OK.
+  auto option = [this](const char* name, double v) {
+    with_dialogs({{"options for calculation",
+                   [name, v](GtkDialog* d) {
+                     GtkWidget* field = find_widget(GTK_WIDGET(d), [name](GtkWidget* w) {
+                       return g_strcmp0(gtk_widget_get_name(w), name) == 0;
+                     });
+                     gtk_spin_button_set_value(GTK_SPIN_BUTTON(field), v);
+                     gtk_dialog_response(d, GTK_RESPONSE_OK);
+                   }}},
+                 [] { gtk_options_dialog_open(nullptr, ed); });
+  };
+  const struct {
+    std::function<void()> change;
+    bool recalculates;
+    double softness;  // of the live session afterwards
+  } rows[] = {{[this] { select_region(4, 2, 35, 27); }, true, 1e-7},
+              {[&] { option("levels", 2); }, false, 1e-7},
+              {[&] { option("softness", 1e-6); }, true, 1e-6}};
+  for (const auto& r : rows) {
+    const unsigned before = ed->live.serial;
+    r.change();
+    ASSERT_TRUE(up_to_date());
+    EXPECT_EQ(ed->live.serial != before, r.recalculates);
+    EXPECT_EQ(ed->live.key.softness, r.softness);
+  }
+  EXPECT_EQ(std::vector<guint32>({matte(2, 15), matte(37, 15), matte(20, 1)}),
+            std::vector<guint32>({0, 0, 0}))
+      << "outside the region";
+  EXPECT_GE(matte(33, 15), 250u);
+}
+
+// The live matte is the image's matte: Save in view mode and Copy write it.
+TEST_F(LiveTest, SaveAndCopyWriteTheLiveMatte) {
+  live(true);
+  both_strokes();
+  ASSERT_TRUE(up_to_date());
+  set_view_mode(true);
+  const std::string path = dir_ + "/saved.png";
+  with_dialogs({choose_file("Save File", path)}, [] { on_save_as(nullptr, ed); });
+  GdkPixbuf* saved = load_image(path);
+  ASSERT_NE(saved, nullptr);
+  ctrl(GDK_c);
+  GdkPixbuf* copied = gtk_clipboard_wait_for_image(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+  ASSERT_NE(copied, nullptr);
+  for (GdkPixbuf* p : {saved, copied}) {
+    EXPECT_TRUE(same_pixels(W, H, pixels_of(p), pixels_of(ed->doc().pixbuf_alpha)));
+    g_object_unref(p);
+  }
+  EXPECT_LE(matte(4, 15), 5u);
 }
 
 // Calculate with automatic levels and the live session's options updates that session (its
