@@ -448,6 +448,29 @@ TEST_F(LiveTest, ProblemsGoToTheStatusBarNeverToADialog) {
   }
 }
 
+// Turned off during an update, the live matte cancels it and shows nothing more of it: the
+// specified views come back at once and stay; turned on again, it calculates anew.
+TEST_F(LiveTest, TurningItOffCancelsTheUpdate) {
+  both_strokes();
+  probe.hold_at = MATTE_STAGE_SOLVE;
+  live(true);
+  ASSERT_TRUE(loop_until([] { return probe.holding > 0; }));
+  LiveJob* job = ed->live.job;
+  live(false);
+  EXPECT_TRUE(job->control.cancel_requested());
+  EXPECT_EQ(std::vector<bool>({ed->live.session == nullptr, ed->view.backdrop == nullptr}),
+            std::vector<bool>({true, true}));
+  probe.hold_at = -1;
+  probe.release();
+  ASSERT_TRUE(loop_until([] { return !calculation_thread_alive(*ed); }));
+  settle(100);
+  EXPECT_EQ(view_pixel(4, 15), halves(4, 15)) << "nothing of the cancelled update shows";
+  EXPECT_EQ(matte(4, 15), 255u);
+  live(true);
+  EXPECT_TRUE(up_to_date());
+  EXPECT_LE(matte(4, 15), 5u);
+}
+
 // Zoomed out, the first matte shown is the coarse level nearest to the view's size, then the
 // full-resolution one replaces it; at 100 % the first is the full-resolution one.
 TEST_F(LiveTest, TheFirstMatteComesFromTheLevelNearestTheZoomedView) {
@@ -505,6 +528,15 @@ TEST_F(LiveTest, TheViewSettingsAreKeptBesideTheGeometryFile) {
         gtk_menu_item_activate(GTK_MENU_ITEM(gtk_widget_get_parent(item)));
       });
   EXPECT_EQ(file_contents(path), "show checkerboard\noverlay-colour 4096 32768 61440\n");
+  // The overlay is tinted with it: half of it where the matte is 0.
+  live(true);
+  both_strokes();
+  ASSERT_TRUE(up_to_date());
+  show(SHOW_OVERLAY);
+  const guint32 p = view_pixel(4, 15), dark = halves(4, 15) & 255;
+  EXPECT_NEAR(int(channel(p, 0)), int(dark + 0xf0) / 2, 4);
+  EXPECT_NEAR(int(channel(p, 8)), int(dark + 0x80) / 2, 4);
+  live(false);
   for (const char* text : {"show checkerboard\noverlay-colour 4096 32768 61440\n",
                            "show sepia\noverlay-colour 1 2\n"}) {
     ASSERT_TRUE(g_file_set_contents(path, text, -1, nullptr));
