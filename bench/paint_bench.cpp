@@ -183,7 +183,7 @@ int live_main(Editor* ed, const char* image, const char* strokes, int rounds) {
   GdkScreen* screen = gdk_screen_get_default();
   gtk_window_resize(GTK_WINDOW(ed->view.main_window), gdk_screen_get_width(screen) - 40,
                     gdk_screen_get_height(screen) - 80);
-  drain();
+  for (int i = 0; i < 10; ++i) drain(), g_usleep(50000);  // the new size takes a moment
   // The zoom that fits the canvas, in the adjustment's steps of 12.5 %.
   const GtkAllocation& a = ed->view.scrolled_window->allocation;
   const double fit = std::min((a.width - 20.0) / w, (a.height - 20.0) / h);
