@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gui/image_source.h"
+#include "gui/live_matte.h"
 #include "gui/modes.h"
 #include "gui/view.h"
 
@@ -45,6 +46,14 @@ void manage_glist_mbutton_press(Editor* ed) {
 }
 
 namespace {
+
+// The one place a stroke on the canvas ends (by the release, or by a motion without the
+// button when the release went elsewhere) and the live matte hears of it.
+void end_stroke(Editor* ed) {
+  const bool painting = ed->brush.finished_stroke == 0 && ed->view.in_edit_mode;
+  ed->brush.finished_stroke = 1;
+  if (painting) note_strokes_changed(*ed);
+}
 
 // Grows the current record by one point (x, y).
 void append_point(Editor* ed, double x, double y) {
@@ -144,7 +153,10 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer e
 }
 
 gboolean button_release_event(GtkWidget*, GdkEventButton* event, gpointer editor) {
-  if (event->button == 1) static_cast<Editor*>(editor)->brush.finished_stroke = 1;
+  Editor* ed = static_cast<Editor*>(editor);
+  if (event->button != 1) return TRUE;
+  end_stroke(ed);
+  if (!ed->view.in_edit_mode) note_matte_inputs_changed(*ed);  // the end of a selection drag
   return TRUE;
 }
 
@@ -166,7 +178,7 @@ gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer 
     if (state & GDK_BUTTON1_MASK) {
       if (b.finished_stroke == 0) draw_line(ed, widget, x, y);
     } else {
-      b.finished_stroke = 1;
+      end_stroke(ed);
     }
     initiate_cursor_redraw(ed, widget, x, y);
   } else if ((state & GDK_BUTTON1_MASK) && b.finished_stroke) {

@@ -1,5 +1,6 @@
 #include "gui/calc_progress.h"
 
+#include "gui/calc_slot.h"
 #include "gui/gtk_calc.h"
 #include "gui/layout_report.h"
 #include "matting/calc_control.h"
@@ -9,7 +10,8 @@ gboolean update_progress(gpointer editor) {
   CalcProgressView* p = &calc->progress;
   gtk_progress_bar_pulse(GTK_PROGRESS_BAR(p->progress_bar));
   if (calc->pass_calc_args != nullptr && p->stage_label != nullptr) {
-    std::string text = calc_progress_text(calc->pass_calc_args->control.progress());
+    const CalcArgs* args = calc->pass_calc_args;
+    std::string text = args->waiting ? kWaitingText : calc_progress_text(args->control.progress());
     gtk_label_set_text(GTK_LABEL(p->stage_label), text.c_str());
   }
   return TRUE;

@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "matting/calc_control.h"
 #include "matting/calc_input.h"
@@ -15,6 +16,7 @@
 #include "numeric/tiff.h"
 
 class Editor;
+class MatteSession;
 
 // The options of the next calculation, edited by the options dialog on the main thread.
 struct OptionArgs {
@@ -36,6 +38,9 @@ struct CalcArgs {
   CalcControl control;           // progress and cancel, shared with the worker at any time
   MatteStageObserver* observer;  // installed on the worker's thread (null: none); borrowed
   GThread* thread;               // the worker, set by the worker before it queues thread_done()
+  // The live matte's session, updated instead of a calculation from scratch when it serves
+  // (null: none); the worker's from its start until thread_done().
+  std::shared_ptr<MatteSession> session;
   // Main thread: what the matte belongs to, for delivery: the region of the image it was
   // calculated on (image pixels), a reference to that image, and the fingerprint of the
   // region's strokes; the editor that asked (null once that editor is gone), and whether the
@@ -45,6 +50,7 @@ struct CalcArgs {
   uint64_t strokes;
   Editor* editor;
   bool abandoned;
+  bool waiting;  // made, but its worker waits until another calculation's thread has ended
 };
 
 #endif

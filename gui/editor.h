@@ -8,6 +8,8 @@
 //   Brush       the brush's size and colour, and the stroke being painted
 //   View        the window's widgets, the zoom, the view surface and what it shows
 //   Calculation the options, the running request, its progress widgets, the worker list
+//   LiveMatte   the live matte: its session, its running update, its state (live_matte.h)
+//   MatteDisplay how the matte is shown: View > Show matte as and the overlay colour
 //   Session     what the commands remember until the editor quits
 #ifndef QUILLANE_GUI_EDITOR_H
 #define QUILLANE_GUI_EDITOR_H
@@ -19,6 +21,8 @@
 #include <vector>
 
 #include "gui/calc_request.h"
+#include "gui/live_matte.h"
+#include "gui/matte_display.h"
 #include "gui/status_line.h"
 #include "gui/toolbar_items.h"
 #include "matting/stage_profile.h"
@@ -73,7 +77,9 @@ struct View {
   GtkToolItem* tool[TOOL_COUNT] = {};
   GtkWidget* status_bar = nullptr;
   GtkWidget* scrolled_window = nullptr;
-  GtkWidget* calc_roi_item = nullptr;  // the check item "Calculate _From Selection"
+  GtkWidget* calc_roi_item = nullptr;     // the check item "Calculate _From Selection"
+  GtkWidget* live_item = nullptr;         // the check item "Live matte" (View menu)
+  GtkWidget* show_item[SHOW_COUNT] = {};  // the radio items of Show matte as (View menu)
   GtkAdjustment* zoom_adjustment = nullptr;
   GtkAdjustment* brush_adjustment = nullptr;
   GdkCursor* blank_cursor = nullptr;
@@ -90,6 +96,9 @@ struct View {
   // A surface copy of pixbuf_image for repainting small areas (image_source.h).
   GdkPixbuf* source_pixbuf = nullptr;
   cairo_surface_t* source_surface = nullptr;
+  // While the live matte is on: the image composed with its matte (matte_display.h), drawn in
+  // place of pixbuf_image. Owned; null otherwise.
+  cairo_surface_t* backdrop = nullptr;
   StatusMessages said;          // what the status bar said last
   bool restoring_zoom = false;  // the zoom adjustment is being put back after a refusal
 };
@@ -157,6 +166,8 @@ class Editor {
   Brush brush;
   Strokes strokes;
   Calculation calc;
+  LiveMatte live;
+  MatteDisplay display;
   Session session;
 
   // The document, to read.

@@ -11,14 +11,18 @@
 #include <unistd.h>
 
 #include "gui/calc_progress.h"
+#include "gui/calc_slot.h"
 #include "gui/dialog_run.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
+#include "gui/live_matte.h"
+#include "gui/matte_write.h"
 #include "gui/modes.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
 #include "gui/status_line.h"
 #include "matting/calc_plan.h"
+#include "matting/matte_session.h"
 #include "matting/pyramid.h"
 #include "matting/quillane.h"
 #include "matting/solver_status.h"
@@ -57,6 +61,11 @@ void abandon_current(Editor* ed) {
   args->control.request_cancel();
   args->abandoned = true;
   forget_current(ed);
+  if (args->waiting) {  // never started: no worker will free it
+    release_inputs(args->image, args->stroke_mask, args->stroke_value);
+    args->image = nullptr;
+    free_request(args);
+  }
 }
 
 void forget_worker(Calculation* calc, CalcArgs* args) {
@@ -139,6 +148,25 @@ bool confirm_memory(GtkWidget* parent, double budget, double** mask, int w, int 
   gtk_widget_destroy(ask);
   if (answer == RESPONSE_AUTO_LEVELS) record->options.auto_levels = 1;
   return answer == GTK_RESPONSE_ACCEPT || answer == RESPONSE_AUTO_LEVELS;
+}
+
+// The worker's calculation with the live session (same options, automatic levels): its
+// update gives the matte a calculation from scratch gives, from the work it kept. Releases the
+// inputs and rings the bell as calculate_matte() does. Returns the status.
+int update_session(CalcArgs* args) {
+  int status =
+      args->session->update(args->stroke_mask, args->stroke_value, MatteRequest(), &args->control);
+  try {
+    if (status == 0 && !args->session->copy_matte(args->alpha_img)) status = -3;
+  } catch (const std::bad_alloc&) {
+    status = -1;  // UMFPACK_ERROR_out_of_memory
+  }
+  free_TIFF(args->image);
+  free_img_t(args->stroke_mask);
+  free_img_t(args->stroke_value);
+  std::fputc('\a', stdout);
+  std::fflush(stdout);
+  return status;
 }
 
 // Why nothing can be calculated when every pixel is painted, with a hint for the editor.
@@ -282,6 +310,20 @@ void cb_calc(GtkWidget*, gpointer editor) {
   abandon_current(ed);  // Calculate during a calculation starts again with the current strokes
   calc->pass_calc_args = args;
   show_calc_progress(ed);
+  if (calculation_thread_alive(*ed)) {
+    // A cancelled worker may be inside a factorisation: never two at once.
+    args->waiting = true;
+    live_make_way(*ed);
+    update_progress(ed);
+    return;
+  }
+  start_calc_worker(ed, args);
+}
+
+void start_calc_worker(Editor* ed, CalcArgs* args) {
+  Calculation* calc = &ed->calc;
+  args->waiting = false;
+  args->session = live_session_for(*ed, *args);
   calc->workers.push_back(args);
   GError* error = nullptr;
   GThread* worker = calc->thread_create != nullptr
@@ -290,12 +332,12 @@ void cb_calc(GtkWidget*, gpointer editor) {
   if (worker == nullptr) {
     forget_worker(calc, args);
     forget_current(ed);
-    release_inputs(image, mask, value);
+    release_inputs(args->image, args->stroke_mask, args->stroke_value);
     args->image = nullptr;
     free_request(args);
     gchar* text = g_strdup_printf("The calculation could not be started: %s",
                                   error != nullptr ? error->message : "unknown error");
-    error_message_dialog(parent, text);
+    error_message_dialog(ed->view.main_window, text);
     g_free(text);
     if (error != nullptr) g_error_free(error);
   }
@@ -305,8 +347,11 @@ void cb_calc(GtkWidget*, gpointer editor) {
 gpointer winQuillaneMain(gpointer data) {
   CalcArgs* args = static_cast<CalcArgs*>(data);
   MatteStageObserver* previous = set_matte_stage_observer(args->observer);
-  args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value, args->options,
-                                 args->alpha_img, &args->control);
+  if (args->session)
+    args->status = update_session(args);
+  else
+    args->status = calculate_matte(args->image, args->stroke_mask, args->stroke_value,
+                                   args->options, args->alpha_img, &args->control);
   set_matte_stage_observer(previous);
   args->thread = g_thread_self();
   g_idle_add(thread_done, args);
@@ -323,9 +368,11 @@ gboolean thread_done(gpointer data) {
     if (args == ed->calc.pass_calc_args && !args->abandoned) {
       forget_current(ed);
       setup_results(ed, args);
+      live_note_delivered(*ed, *args);
     }
   }
   free_request(args);
+  if (ed != nullptr) calculation_thread_ended(*ed);
   gdk_threads_leave();
   return FALSE;
 }
@@ -355,28 +402,8 @@ void setup_results(Editor* ed, CalcArgs* args) {
 
   // Colours come from the image, alpha from the matte inside the region, 0 outside.
   const CalcRegion& r = args->region;
-  GdkPixbuf* pixbuf_alpha = doc->pixbuf_alpha;
-  const int W = gdk_pixbuf_get_width(pixbuf_alpha);
-  const int H = gdk_pixbuf_get_height(pixbuf_alpha);
-  const guchar* src = gdk_pixbuf_get_pixels(args->source);
-  int src_stride = gdk_pixbuf_get_rowstride(args->source);
-  int src_channels = gdk_pixbuf_get_n_channels(args->source);
-  guchar* dst = gdk_pixbuf_get_pixels(pixbuf_alpha);
-  int dst_stride = gdk_pixbuf_get_rowstride(pixbuf_alpha);
-  for (int y = 0; y < H; ++y) {
-    const guchar* s = src + static_cast<size_t>(y) * src_stride;
-    guchar* d = dst + static_cast<size_t>(y) * dst_stride;
-    int yr = y - r.y;
-    for (int x = 0; x < W; ++x, s += src_channels, d += 4) {
-      int xr = x - r.x;
-      bool inside =
-          xr >= 0 && xr < r.w && yr >= 0 && yr < r.h && xr < matte->width && yr < matte->height;
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
-      d[3] = inside ? matte->plane[yr][xr] : 0;
-    }
-  }
+  write_region_matte(doc->pixbuf_alpha, args->source, r, matte->plane[0], matte->width,
+                     matte->height, matte->width);
   invalidate_image_source(view);
   // Said of the matte on show only: a newer matte takes them back.
   for (guint* said : {&calc->changed_message, &calc->cancelled_message}) {

@@ -17,10 +17,10 @@
 #include "gui/editor.h"
 
 // "clicked" of Calculate (data: the Editor). Reads the image, the stroke layer and the region,
-// runs the options dialog and starts a worker; a calculation already running is cancelled
-// when the new one starts. Does nothing without both a background stroke and another stroke
-// in the region; refuses with the error dialog a layer painted everywhere and a region
-// smaller than one window.
+// runs the options dialog and starts a worker; a calculation already running is cancelled, and
+// the new one waits until its thread has ended (calc_slot.h). Does nothing without both a
+// background stroke and another stroke in the region; refuses with the error dialog a layer painted
+// everywhere and a region smaller than one window.
 void cb_calc(GtkWidget* button, gpointer editor);
 
 // Copies the options of record into args, whole.
@@ -35,6 +35,11 @@ gboolean thread_done(gpointer args);
 // the region), says in the status bar when the strokes changed since the calculation started,
 // and switches to view mode. Releases nothing.
 void setup_results(Editor* ed, CalcArgs* args);
+
+// Starts the worker of ed's current request args (main thread; no calculation thread alive),
+// with the live session when it serves (live_matte.h). A thread that cannot start is reported
+// in the error dialog and the request is dropped.
+void start_calc_worker(Editor* ed, CalcArgs* args);
 
 // Worker thread entry; data is the request. Returns null.
 gpointer winQuillaneMain(gpointer data);

@@ -16,6 +16,7 @@
 #include "gui/dialog_run.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
+#include "gui/live_matte.h"
 #include "gui/pixel_access.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
@@ -295,6 +296,7 @@ gboolean open_image_file(Editor* ed, const gchar* filename, OpenMode mode, GErro
   else
     open_default(ed, doc, &parts);
   note_layer_saved(&ed->strokes);
+  note_strokes_changed(*ed);
   return TRUE;
 }
 

@@ -13,10 +13,12 @@
 #include "gui/history.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
+#include "gui/live_matte.h"
 #include "gui/modes.h"
 #include "gui/persistence.h"
 #include "gui/quillane_opts.h"
 #include "gui/view.h"
+#include "gui/view_menu.h"
 
 Editor* quillane_shared_objects_init() {
   Editor* ed = new Editor();
@@ -45,6 +47,7 @@ Editor* quillane_shared_objects_init() {
 }
 
 void quillane_shared_objects_release(Editor* ed) {
+  release_live_matte(*ed);
   release_calculations(ed);
   Document* doc = document_to_change(ed, true);
   View* view = &ed->view;
@@ -136,6 +139,7 @@ GtkWidget* build_menu_bar(Editor* ed) {
 
   GtkWidget* file = top_menu(bar, "File");
   GtkWidget* edit = top_menu(bar, "Edit");
+  append_view_menu(ed, bar, group);
   GtkWidget* help = top_menu(bar, "Help");
 
   menu_item(file, GTK_STOCK_OPEN, group, GDK_o, G_CALLBACK(on_open_image), ed, false);
@@ -247,6 +251,7 @@ void build_toolbar(Editor* ed, const gchar* icon_dir) {
   gtk_scale_set_digits(GTK_SCALE(brush_slider), 0);
   gtk_scale_set_draw_value(GTK_SCALE(brush_slider), FALSE);
   holder(view, TOOL_BRUSH_SLIDER, brush_slider, "Drag to set brush size.");
+  add_tool(view, TOOL_LIVE, live_matte_tool_item(ed));
 }
 
 }  // namespace

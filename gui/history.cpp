@@ -1,6 +1,7 @@
 #include "gui/history.h"
 
 #include "gui/image_source.h"
+#include "gui/live_matte.h"
 
 void clear_drawing(Editor* ed) {
   View* view = &ed->view;
@@ -109,12 +110,13 @@ void undo(GtkWidget*, gpointer editor) {
   ed->brush.finished_stroke = 1;  // a drag in progress stops painting until the next press
   clear_drawing(ed);
   if (s.current != nullptr) s.current = s.current->prev;
-  if (s.current == nullptr) return;
-  for (GList* node = s.history; node != nullptr; node = node->next) {
+  for (GList* node = s.current != nullptr ? s.history : nullptr; node != nullptr;
+       node = node->next) {
     const double* record = static_cast<const double*>(node->data);
     if (static_cast<int>(record[0]) == 0) paint_stroke_array(ed, record);
     if (node == s.current) break;
   }
+  note_strokes_changed(*ed);
 }
 
 void redo(GtkWidget*, gpointer editor) {
@@ -127,4 +129,5 @@ void redo(GtkWidget*, gpointer editor) {
   if (static_cast<int>(record[0]) != 0) return;
   paint_stroke_array(ed, record);
   s.current = candidate;
+  note_strokes_changed(*ed);
 }

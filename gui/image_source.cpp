@@ -12,6 +12,13 @@ void invalidate_image_source(View* view) {
 
 void set_source_image(View* view, cairo_t* cr) {
   GdkPixbuf* shown = view->pixbuf_image;
+  cairo_surface_t* backdrop = view->backdrop;  // the live matte's picture of the image
+  if (backdrop != nullptr &&
+      cairo_image_surface_get_width(backdrop) == gdk_pixbuf_get_width(shown) &&
+      cairo_image_surface_get_height(backdrop) == gdk_pixbuf_get_height(shown)) {
+    cairo_set_source_surface(cr, backdrop, 0, 0);
+    return;
+  }
   if (view->source_pixbuf != shown || view->source_surface == nullptr) {
     invalidate_image_source(view);
     int w = gdk_pixbuf_get_width(shown), h = gdk_pixbuf_get_height(shown);

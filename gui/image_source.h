@@ -8,7 +8,8 @@
 
 #include "gui/editor.h"
 
-// Sets view's pixbuf_image at (0, 0) as the source of cr (in-out view: its copy).
+// Sets view's pixbuf_image at (0, 0) as the source of cr (in-out view: its copy), or the live
+// matte's picture of it (View::backdrop) while there is one of its size.
 void set_source_image(View* view, cairo_t* cr);
 
 // Forgets the copy; call after the pixels of the document's pixbufs change. Switching

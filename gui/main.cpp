@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "gui/calc_slot.h"
 #include "gui/gtk_calc.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
@@ -77,7 +78,7 @@ int main(int argc, char* argv[]) {
   gtk_main();
   gdk_threads_leave();
 
-  bool worker_running = ed->calc.workers_alive() > 0;
+  bool worker_running = calculation_thread_alive(*ed);
   quillane_shared_objects_release(ed);
   if (worker_running) {
     // The window was closed during a calculation, which was cancelled: nothing waits for its

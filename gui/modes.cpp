@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "gui/image_source.h"
+#include "gui/live_matte.h"
 #include "gui/view.h"
 
 namespace {
@@ -82,6 +83,7 @@ void toggle_calc_ROI(GtkWidget* item, gpointer editor) {
     draw_rect(ed, view->drawing_area, doc->x_img_ROI * view->scale, doc->y_img_ROI * view->scale);
   else
     del_rect(ed, view->drawing_area);
+  note_matte_inputs_changed(*ed);
 }
 
 void draw_rect(Editor* ed, GtkWidget* widget, double x, double y) {

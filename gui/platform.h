@@ -10,4 +10,9 @@ int create_directory(const char* path);
 // folder. Newly allocated (g_free).
 char* user_application_data_dir();
 
+// Gives the calling thread, and the threads it starts from now on, a lower scheduling priority
+// (nice 10), so that work in the background leaves the processor to the window. Nothing where
+// the system cannot do it.
+void lower_thread_priority();
+
 #endif

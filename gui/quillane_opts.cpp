@@ -2,6 +2,7 @@
 
 #include "gui/dialog_run.h"
 #include "gui/editor.h"
+#include "gui/live_matte.h"
 #include "matting/calc_options.h"
 
 void opts_set_default(OptionArgs* record) {
@@ -53,6 +54,7 @@ void gtk_options_dialog_open(GtkWidget*, gpointer editor) {
   Editor* ed = static_cast<Editor*>(editor);
   bool accepted = run_options_dialog(ed->view.drawing_area, ed->calc.pass_option_args);
   ed->calc.ok_to_calc = accepted ? 1 : 0;
+  if (accepted) note_matte_inputs_changed(*ed);
 }
 
 bool run_options_dialog(GtkWidget* widget, OptionArgs* record) {

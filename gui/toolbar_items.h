@@ -20,6 +20,7 @@ enum ToolbarItem {
   TOOL_SEPARATOR,     // space before the brush size, not drawn
   TOOL_BRUSH_SPIN,    // brush size spin button
   TOOL_BRUSH_SLIDER,  // brush size slider, takes the spare width
+  TOOL_LIVE,          // "Live matte" toggle, the View menu's check item's twin
   TOOL_COUNT
 };
 

@@ -2,7 +2,9 @@
 # End-to-end: drives the real editor as a user would, with xdotool on an X server. On the sample
 # photograph it paints round white strokes on the subject and black ones on the background with
 # a larger brush, saves the layer, calculates and presses Cancel beside the progress bar,
-# calculates again, saves the result with Ctrl+S and checks it; then paints once more, starts a
+# calculates again, saves the result with Ctrl+S and checks it; turns the live matte on (Ctrl+L)
+# in edit mode, paints a background stroke, waits for its full-resolution live matte, saves it in
+# view mode and checks it; then paints once more, with the live matte still on, starts a
 # calculation and quits with Ctrl+Q meanwhile: the editor asks about the unsaved strokes and
 # ends cleanly, without its recovery file. Screenshots of every step stay in the artifacts.
 #
@@ -51,6 +53,7 @@ in_dialog() {  # title, screenshot name, xdotool commands... (sent with the poin
 bells() { tr -cd '\a' <"$work/out.txt" | wc -c; }
 rang() { [ "$(bells)" -ge "$1" ]; }
 cancel_shown() { [ "$(grep -o "layout cancel" "$work/out.txt" | wc -l)" -ge "$1" ]; }
+live_done() { [ "$(grep -c "^live done" "$work/out.txt")" -ge "$1" ]; }
 
 QUILLANE_PRINT_LAYOUT=1 "$quillane" "$samples/lemur.png" >"$work/out.txt" 2>"$work/err.txt" &
 pid=$!
@@ -114,7 +117,22 @@ save_as "$work/result.png"
 cp "$work/strokes.png" "$work/result.png" "$artifacts/" 2>/dev/null
 "$check" "$work/result.png" "$work/strokes.png" 680 440 || fail "the saved matte is wrong"
 
-# Back in edit mode, one more stroke, never saved, and a calculation that quitting ends.
+# The live matte: on in edit mode, where the canvas shows the matte as an overlay; a background
+# stroke more recalculates it, and its full-resolution matte is the image's matte, saved in view
+# mode.
+click_at mode
+xdotool mousemove $((cx + 300)) $((cy + 200)) key ctrl+l
+wait_for 300 "the live matte" live_done 1 && shot live-on
+paint 20,100 25,250 20,400
+wait_for 300 "the live matte of the new stroke" live_done 2 && sleep 0.5 && shot live-stroke
+grep "^live " "$work/out.txt"
+click_at mode && sleep 0.5 && shot live-view-mode
+save_as "$work/live.png"
+cp "$work/live.png" "$artifacts/" 2>/dev/null
+"$check" "$work/live.png" "$work/strokes.png" 680 440 || fail "the saved live matte is wrong"
+
+# Back in edit mode, one more stroke, never saved, and a calculation that quitting ends; the
+# live matte's update makes way for it.
 click_at mode
 paint 600,200 600,300
 calculate options-last
