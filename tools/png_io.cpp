@@ -1,11 +1,10 @@
 #include "tools/png_io.h"
 
 #include <png.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "fileio/png_write.h"
 
 namespace {
 
@@ -71,23 +70,9 @@ bool png_write(const std::string& path, const PngPixels& pixels, std::string* er
 }
 
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
-  png_image image;
-  if (!describe(pixels, &image, error)) return false;
-  const int copy = dup(fd);
-  FILE* stream = copy >= 0 ? fdopen(copy, "wb") : nullptr;
-  if (stream == nullptr) {
-    *error = std::strerror(errno);
-    if (copy >= 0) close(copy);
-    return false;
-  }
-  bool ok = png_image_write_to_stdio(&image, stream, 0, pixels.data.data(), 0, nullptr) != 0;
-  if (!ok) *error = image.message;
-  // Buffered bytes reach the file only here; a full disk may show up now.
-  if (std::fclose(stream) != 0 && ok) {
-    *error = std::strerror(errno);
-    ok = false;
-  }
-  return ok;
+  // The editor's "Matte only" writes through the same encoder: equal pixels, equal bytes.
+  return png_write_pixels_fd(fd, pixels.data.data(), pixels.width, pixels.height,
+                             pixels.channels, pixels.width * pixels.channels, error);
 }
 
 PngPixels resize_nearest(const PngPixels& in, int w, int h) {
