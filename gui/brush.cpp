@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gui/image_source.h"
+#include "gui/lasso.h"
 #include "gui/modes.h"
 #include "gui/view.h"
 
@@ -15,6 +16,10 @@ void clear_history(Editor* ed) {
   free_stroke_list(ed->strokes.history);
   ed->strokes.history = nullptr;
   ed->strokes.current = nullptr;
+  ed->brush.finished_stroke = 1;
+}
+
+void end_stroke(Editor* ed) {
   ed->brush.finished_stroke = 1;
 }
 
@@ -117,6 +122,10 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer e
   Brush& b = ed->brush;
   View& v = ed->view;
   if (event->button != 1) return TRUE;
+  if (v.in_edit_mode && ed->tools.lasso) {
+    lasso_press(ed, widget, event);
+    return TRUE;
+  }
   // Strokes may change during a calculation (it has its own copy); the region may not.
   Document* doc = v.in_edit_mode ? nullptr : document_to_change(ed);
   if (!v.in_edit_mode && doc == nullptr) return TRUE;
@@ -144,7 +153,8 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer e
 }
 
 gboolean button_release_event(GtkWidget*, GdkEventButton* event, gpointer editor) {
-  if (event->button == 1) static_cast<Editor*>(editor)->brush.finished_stroke = 1;
+  Editor* ed = static_cast<Editor*>(editor);
+  if (event->button == 1 && !lasso_release(ed) && ed->brush.finished_stroke == 0) end_stroke(ed);
   return TRUE;
 }
 
@@ -162,11 +172,13 @@ gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer 
     state = static_cast<GdkModifierType>(event->state);
   }
 
-  if (v.in_edit_mode) {
+  if (v.in_edit_mode && ed->tools.lasso) {
+    lasso_motion(ed, widget, x, y, state);
+  } else if (v.in_edit_mode) {
     if (state & GDK_BUTTON1_MASK) {
       if (b.finished_stroke == 0) draw_line(ed, widget, x, y);
-    } else {
-      b.finished_stroke = 1;
+    } else if (b.finished_stroke == 0) {
+      end_stroke(ed);
     }
     initiate_cursor_redraw(ed, widget, x, y);
   } else if ((state & GDK_BUTTON1_MASK) && b.finished_stroke) {

@@ -6,6 +6,7 @@
 //               runs (document_to_change() is the only way to change it)
 //   Strokes     the stroke layer, its base and the stroke history; free to change at any time
 //   Brush       the brush's size and colour, and the stroke being painted
+//   ToolState   the pressed tool (brush or lasso) and the lasso outline being drawn
 //   View        the window's widgets, the zoom, the view surface and what it shows
 //   Calculation the options, the running request, its progress widgets, the worker list
 //   Session     what the commands remember until the editor quits
@@ -20,6 +21,7 @@
 
 #include "gui/calc_request.h"
 #include "gui/status_line.h"
+#include "gui/tool_state.h"
 #include "gui/toolbar_items.h"
 #include "matting/stage_profile.h"
 
@@ -130,14 +132,16 @@ struct Calculation {
 };
 
 // Remembered for the life of the program: the file dialogs' folders and names, the Save
-// dialog's "Clean edge colours" (off at start; Copy follows it), and the recovery files this
-// run wrote (recovery.h).
+// dialog's "Clean edge colours" (off at start; Copy follows it) and "Matte only (grey PNG)"
+// (off at start; Copy in view mode follows it), and the recovery files this run wrote
+// (recovery.h).
 struct Session {
   gchar* open_folder = nullptr;
   gchar* save_folder = nullptr;
   gchar* layer_name = nullptr;  // path chosen last for the stroke layer, extension cut
   gchar* image_name = nullptr;  // path chosen last for the image
   bool clean_edges_wanted = false;
+  bool matte_only_wanted = false;
   GSList* recovery_files = nullptr;   // written or restored by this run
   gchar* recovery_written = nullptr;  // written last ...
   uint64_t recovery_fingerprint = 0;  // ... holding the layer of this fingerprint
@@ -155,6 +159,7 @@ class Editor {
  public:
   View view;
   Brush brush;
+  ToolState tools;
   Strokes strokes;
   Calculation calc;
   Session session;

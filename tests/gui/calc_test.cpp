@@ -499,3 +499,45 @@ TEST_F(CalcTest, ClosingAsksAboutUnsavedStrokesAndRecoveryFilesKeepThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A freehand lasso outline through the corners of the image rectangle (x0, y0) .. (x1, y1).
+void lasso_box(int x0, int y0, int x1, int y1) {
+  press(x0, y0);
+  for (auto [x, y] : {std::pair{x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}}) motion(x, y);
+  release(x0, y0);
+}
+
+}  // namespace
+
+// Lasso fills are strokes to the calculation: fills alone give their matte; a fill made while
+// a worker runs is one undo step and unknown to that run.
+TEST_F(CalcTest, LassoFillsAreStrokesAlsoDuringARun) {
+  click(TOOL_LASSO);  // white, the brush chosen last
+  lasso_box(24, 4, 36, 26);
+  click(TOOL_BG);
+  click(TOOL_LASSO);
+  lasso_box(3, 4, 12, 26);
+  calculate();
+  EXPECT_GE(matte(30, 15), 250u);
+  EXPECT_LE(matte(8, 15), 5u);
+  set_view_mode(false);
+  start_held(MATTE_STAGE_LAPLACIAN);
+  click(TOOL_FG);
+  click(TOOL_LASSO);
+  const guint n = g_list_length(ed->strokes.history);
+  lasso_box(14, 8, 18, 16);
+  EXPECT_EQ(g_list_length(ed->strokes.history), n + 1);
+  EXPECT_EQ(layer_pixel(16, 12), 0xffffffffu);
+  undo(nullptr, ed);
+  EXPECT_EQ(layer_pixel(16, 12), 0u);
+  redo(nullptr, ed);
+  probe.release();
+  ASSERT_TRUE(loop_until([] { return !ed->calc.running(); }));
+  EXPECT_EQ(status_message(), "strokes changed since this calculation");
+  EXPECT_LE(matte(16, 12), 55u);
+  set_view_mode(false);
+  calculate();
+  EXPECT_GE(matte(16, 12), 250u);
+}
