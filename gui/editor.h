@@ -89,9 +89,12 @@ struct View {
   double prev_cursor_x = 0, prev_cursor_y = 0;  // cursor position at the last expose
   double m_button_x = 0, m_button_y = 0;        // last left-button press
 
-  // A surface copy of pixbuf_image for repainting small areas (image_source.h).
+  // A surface copy of pixbuf_image for repainting small areas (image_source.h), and below
+  // 100 % the same already scaled to the zoom scaled_for.
   GdkPixbuf* source_pixbuf = nullptr;
   cairo_surface_t* source_surface = nullptr;
+  cairo_surface_t* scaled_source = nullptr;
+  double scaled_for = 0;
   StatusMessages said;          // what the status bar said last
   bool restoring_zoom = false;  // the zoom adjustment is being put back after a refusal
 };

@@ -398,3 +398,34 @@ TEST_F(ToolsTest, ZoomToFitShowsTheWholeImage) {
   settle();
   EXPECT_EQ(ed->view.scale, 2.5);
 }
+
+// Below 100 % the eraser's fill shows the image exactly as the view shows it after a zoom:
+// erased strokes leave no trace on the view, whatever the size and zoom.
+TEST_F(ToolsTest, AnEraserFillShowsTheImageAsTheZoomShowsIt) {
+  for (double z : {25.0, 50.0, 75.0}) {
+    SCOPED_TRACE(z);
+    open_generated(61, 43);
+    zoom(z);
+    gtk_adjustment_set_value(ed->view.brush_adjustment, 30);
+    click(TOOL_FG);
+    drag(2, 2, 30, 20);
+    click(TOOL_ERASER);
+    click(TOOL_LASSO);
+    const int w = cairo_image_surface_get_width(ed->view.win_surf);
+    const int h = cairo_image_surface_get_height(ed->view.win_surf);
+    outline({{0, 0}, {60, 0}, {60, 42}, {0, 42}}, true);
+    EXPECT_EQ(layer_snapshot(), std::vector<guint32>(61 * 43, 0u));
+    cairo_surface_t* want = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(want);
+    cairo_scale(cr, ed->view.scale, ed->view.scale);
+    gdk_cairo_set_source_pixbuf(cr, ed->doc().pixbuf_no_alpha, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(want);
+    EXPECT_TRUE(same_pixels(w, h, view_pixel, [want](int x, int y) {
+      return reinterpret_cast<const guint32*>(cairo_image_surface_get_data(want) +
+                                              y * cairo_image_surface_get_stride(want))[x];
+    }));
+    cairo_surface_destroy(want);
+  }
+}
