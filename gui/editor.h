@@ -119,8 +119,9 @@ struct Calculation {
   guint changed_message = 0;    // id of "strokes changed since this calculation", 0 when none
   guint cancelled_message = 0;  // id of "Calculation cancelled", 0 when none
 
-  // Memory a calculation may need before Calculate asks the user first, in bytes; 0 means
-  // 80 % of the computer's physical memory.
+  // Memory the computer can give the editor, in bytes (memory_budget.h); 0 means 80 % of
+  // its physical memory (or of ulimit -v). Calculate asks before a calculation that needs
+  // more; Open refuses an image that needs more.
   double memory_budget = 0;
   // Starts the worker thread; null: g_thread_try_new(). Tests make the start fail with it.
   GThread* (*thread_create)(GThreadFunc func, gpointer data, GError** error) = nullptr;

@@ -309,6 +309,7 @@ GtkWidget* quillane_create_main_window(Editor* ed, const char* icon_dir) {
   gtk_tool_item_set_expand(view->tool[TOOL_BRUSH_SLIDER], TRUE);
   gtk_box_pack_start(GTK_BOX(vbox), scrolled, TRUE, TRUE, 0);
   view->status_bar = gtk_statusbar_new();
+  make_status_readable(view->status_bar);
   g_signal_connect(view->status_bar, "destroy", G_CALLBACK(gtk_widget_destroyed),
                    &view->status_bar);
   gtk_box_pack_start(GTK_BOX(vbox), view->status_bar, FALSE, TRUE, 0);
