@@ -71,8 +71,8 @@ bool png_write(const std::string& path, const PngPixels& pixels, std::string* er
 
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
   // The editor's "Matte only" writes through the same encoder: equal pixels, equal bytes.
-  return png_write_pixels_fd(fd, pixels.data.data(), pixels.width, pixels.height,
-                             pixels.channels, pixels.width * pixels.channels, error);
+  return png_write_pixels_fd(fd, pixels.data.data(), pixels.width, pixels.height, pixels.channels,
+                             pixels.width * pixels.channels, error);
 }
 
 PngPixels resize_nearest(const PngPixels& in, int w, int h) {

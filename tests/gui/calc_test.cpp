@@ -582,7 +582,7 @@ TEST_F(CalcTest, MatteOnlySavesAndCopiesTheToolsGreyPng) {
   EXPECT_FALSE(clean_sensitive);
   gchar* out = nullptr;
   gint status = -1;
-  const gchar* argv[] = {QUILLANE_MATTE_TOOL, "--quiet", "--alpha-only", image.c_str(),
+  const gchar* argv[] = {QUILLANE_MATTE_TOOL, "--quiet",       "--alpha-only", image.c_str(),
                          strokes.c_str(),     by_tool.c_str(), nullptr};
   ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_STDERR_TO_DEV_NULL,
                            nullptr, nullptr, &out, nullptr, &status, nullptr));
@@ -602,9 +602,8 @@ TEST_F(CalcTest, MatteOnlySavesAndCopiesTheToolsGreyPng) {
   gtk_selection_data_free(png);
   GdkPixbuf* grey = gtk_clipboard_wait_for_image(clipboard);
   ASSERT_NE(grey, nullptr);
-  EXPECT_TRUE(same_pixels(W, H, pixels_of(grey), [](int x, int y) {
-    return 0xff000000u | matte(x, y) * 0x010101u;
-  }));
+  EXPECT_TRUE(same_pixels(W, H, pixels_of(grey),
+                          [](int x, int y) { return 0xff000000u | matte(x, y) * 0x010101u; }));
   g_object_unref(grey);
   bool was_matte = false;
   with_dialogs({{"Save File",
