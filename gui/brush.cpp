@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gui/image_source.h"
+#include "gui/lasso.h"
 #include "gui/live_matte.h"
 #include "gui/modes.h"
 #include "gui/view.h"
@@ -17,6 +18,12 @@ void clear_history(Editor* ed) {
   ed->strokes.history = nullptr;
   ed->strokes.current = nullptr;
   ed->brush.finished_stroke = 1;
+}
+
+// Every stroke and fill ends here, so that the live matte hears of each once.
+void end_stroke(Editor* ed) {
+  ed->brush.finished_stroke = 1;
+  note_strokes_changed(*ed);
 }
 
 void manage_glist_mbutton_press(Editor* ed) {
@@ -46,14 +53,6 @@ void manage_glist_mbutton_press(Editor* ed) {
 }
 
 namespace {
-
-// The one place a stroke on the canvas ends (by the release, or by a motion without the
-// button when the release went elsewhere) and the live matte hears of it.
-void end_stroke(Editor* ed) {
-  const bool painting = ed->brush.finished_stroke == 0 && ed->view.in_edit_mode;
-  ed->brush.finished_stroke = 1;
-  if (painting) note_strokes_changed(*ed);
-}
 
 // Grows the current record by one point (x, y).
 void append_point(Editor* ed, double x, double y) {
@@ -126,6 +125,10 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer e
   Brush& b = ed->brush;
   View& v = ed->view;
   if (event->button != 1) return TRUE;
+  if (v.in_edit_mode && ed->tools.lasso) {
+    lasso_press(ed, widget, event);
+    return TRUE;
+  }
   // Strokes may change during a calculation (it has its own copy); the region may not.
   Document* doc = v.in_edit_mode ? nullptr : document_to_change(ed);
   if (!v.in_edit_mode && doc == nullptr) return TRUE;
@@ -154,9 +157,11 @@ gboolean button_press_event(GtkWidget* widget, GdkEventButton* event, gpointer e
 
 gboolean button_release_event(GtkWidget*, GdkEventButton* event, gpointer editor) {
   Editor* ed = static_cast<Editor*>(editor);
-  if (event->button != 1) return TRUE;
-  end_stroke(ed);
-  if (!ed->view.in_edit_mode) note_matte_inputs_changed(*ed);  // the end of a selection drag
+  if (event->button != 1 || lasso_release(ed)) return TRUE;
+  if (ed->brush.finished_stroke == 0)
+    end_stroke(ed);  // also a stroke held while a result switched to view mode
+  else if (!ed->view.in_edit_mode)
+    note_matte_inputs_changed(*ed);  // the end of a selection drag
   return TRUE;
 }
 
@@ -174,10 +179,12 @@ gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer 
     state = static_cast<GdkModifierType>(event->state);
   }
 
-  if (v.in_edit_mode) {
+  if (v.in_edit_mode && ed->tools.lasso) {
+    lasso_motion(ed, widget, x, y, state);
+  } else if (v.in_edit_mode) {
     if (state & GDK_BUTTON1_MASK) {
       if (b.finished_stroke == 0) draw_line(ed, widget, x, y);
-    } else {
+    } else if (b.finished_stroke == 0) {
       end_stroke(ed);
     }
     initiate_cursor_redraw(ed, widget, x, y);

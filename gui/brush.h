@@ -22,6 +22,10 @@ gboolean motion_notify_event(GtkWidget* widget, GdkEventMotion* event, gpointer 
 // so that the next press never continues it. Returns TRUE.
 gboolean button_release_event(GtkWidget* widget, GdkEventButton* event, gpointer editor);
 
+// The stroke in progress (or the lasso fill just recorded, lasso.h) is complete: every stroke
+// and fill ends here, once, after its record is whole (in-out ed: no stroke in progress).
+void end_stroke(Editor* ed);
+
 // Appends a new stroke record of ed's brush (8 doubles, no points yet) after the current one,
 // discarding the undone records after it first, and makes it current.
 void manage_glist_mbutton_press(Editor* ed);

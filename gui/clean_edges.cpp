@@ -21,15 +21,19 @@ bool has_partial_alpha(GdkPixbuf* pixbuf) {
 
 }  // namespace
 
-void clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted) {
-  if (!wanted || !gdk_pixbuf_get_has_alpha(pixbuf)) return;
-  clean_edge_colours(gdk_pixbuf_get_pixels(pixbuf), gdk_pixbuf_get_width(pixbuf),
-                     gdk_pixbuf_get_height(pixbuf), gdk_pixbuf_get_rowstride(pixbuf));
+bool clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted) {
+  if (!wanted || !gdk_pixbuf_get_has_alpha(pixbuf)) return true;
+  return clean_edge_colours(gdk_pixbuf_get_pixels(pixbuf), gdk_pixbuf_get_width(pixbuf),
+                            gdk_pixbuf_get_height(pixbuf), gdk_pixbuf_get_rowstride(pixbuf)) == 0;
 }
 
 GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown, bool wanted) {
   if (!wanted || !has_partial_alpha(shown)) return GDK_PIXBUF(g_object_ref(shown));
   GdkPixbuf* copy = gdk_pixbuf_copy(shown);
-  clean_pixbuf_edges(copy, true);
+  // An uncleaned file written in its place would look like a success.
+  if (copy != nullptr && !clean_pixbuf_edges(copy, true)) {
+    g_object_unref(copy);
+    copy = nullptr;
+  }
   return copy;
 }

@@ -9,11 +9,16 @@
 
 // In-out pixbuf: when wanted and the pixbuf has an alpha channel, the colours of its pixels
 // with 0 < alpha < 255 become their estimated foreground colours; nothing else changes.
-void clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted);
+// Returns false, with the pixbuf unchanged, when memory runs out for the estimation.
+bool clean_pixbuf_edges(GdkPixbuf* pixbuf, bool wanted);
 
 // The pixbuf to write for `shown`: when wanted and that changes anything, a copy with clean
 // edge colours, else `shown` itself. Either way a new reference the caller releases with
-// g_object_unref; `shown` is never changed.
+// g_object_unref; `shown` is never changed. Null when the colours were wanted but memory ran
+// out (kCleanEdgesNoMemory says so): nothing is to be written then.
 GdkPixbuf* pixbuf_to_write(GdkPixbuf* shown, bool wanted);
+
+// Why a save or a copy with clean edge colours wrote nothing.
+inline constexpr char kCleanEdgesNoMemory[] = "not enough memory to clean the edge colours";
 
 #endif

@@ -1,13 +1,34 @@
+#include <algorithm>
 #include <cmath>
 
 #include "gui/dialog_run.h"
 #include "gui/quillane_opts.h"
 #include "icons/logo_mark.h"
 
+namespace {
+
+// The widest a message may be: the window it is for, less the dialog's frame and the label's
+// padding, or 600 pixels without one.
+int message_width_limit(GtkWidget* top) {
+  const int frame = 2 * 12 + 40;
+  if (top == nullptr || !GTK_IS_WINDOW(top) || top->allocation.width <= 1) return 600;
+  return std::max(top->allocation.width - frame, 200);
+}
+
+}  // namespace
+
 void error_message_dialog(GtkWidget* widget, const gchar* text) {
-  // Short lines keep the dialog near its default width, where the scaled logo fits its area.
   GtkWidget* label = gtk_label_new(text);
   GtkWidget* top = widget != nullptr ? gtk_widget_get_toplevel(widget) : nullptr;
+  // Lines longer than the window wraps (within words only where a word alone is too long, as a
+  // file name can be): a dialog is never wider than the window it belongs to.
+  int natural = 0;
+  PangoLayout* layout = gtk_widget_create_pango_layout(label, text);
+  pango_layout_get_pixel_size(layout, &natural, nullptr);
+  g_object_unref(layout);
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+  gtk_widget_set_size_request(label, std::min(natural, message_width_limit(top)), -1);
   GtkWidget* dialog = gtk_dialog_new_with_buttons(
       "Error", top != nullptr && GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr,
       static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,

@@ -6,6 +6,7 @@
 //               runs (document_to_change() is the only way to change it)
 //   Strokes     the stroke layer, its base and the stroke history; free to change at any time
 //   Brush       the brush's size and colour, and the stroke being painted
+//   ToolState   the pressed tool (brush or lasso) and the lasso outline being drawn
 //   View        the window's widgets, the zoom, the view surface and what it shows
 //   Calculation the options, the running request, its progress widgets, the worker list
 //   LiveMatte   the live matte: its session, its running update, its state (live_matte.h)
@@ -24,6 +25,7 @@
 #include "gui/live_matte.h"
 #include "gui/matte_display.h"
 #include "gui/status_line.h"
+#include "gui/tool_state.h"
 #include "gui/toolbar_items.h"
 #include "matting/stage_profile.h"
 
@@ -93,9 +95,12 @@ struct View {
   double prev_cursor_x = 0, prev_cursor_y = 0;  // cursor position at the last expose
   double m_button_x = 0, m_button_y = 0;        // last left-button press
 
-  // A surface copy of pixbuf_image for repainting small areas (image_source.h).
+  // A surface copy of pixbuf_image for repainting small areas (image_source.h), and below
+  // 100 % the same already scaled to the zoom scaled_for.
   GdkPixbuf* source_pixbuf = nullptr;
   cairo_surface_t* source_surface = nullptr;
+  cairo_surface_t* scaled_source = nullptr;
+  double scaled_for = 0;
   // While the live matte is on: the image composed with its matte (matte_display.h), drawn in
   // place of pixbuf_image. Owned; null otherwise.
   cairo_surface_t* backdrop = nullptr;
@@ -123,8 +128,9 @@ struct Calculation {
   guint changed_message = 0;    // id of "strokes changed since this calculation", 0 when none
   guint cancelled_message = 0;  // id of "Calculation cancelled", 0 when none
 
-  // Memory a calculation may need before Calculate asks the user first, in bytes; 0 means
-  // 80 % of the computer's physical memory.
+  // Memory the computer can give the editor, in bytes (memory_budget.h); 0 means 80 % of
+  // its physical memory (or of ulimit -v). Calculate asks before a calculation that needs
+  // more; Open refuses an image that needs more.
   double memory_budget = 0;
   // Starts the worker thread; null: g_thread_try_new(). Tests make the start fail with it.
   GThread* (*thread_create)(GThreadFunc func, gpointer data, GError** error) = nullptr;
@@ -139,14 +145,16 @@ struct Calculation {
 };
 
 // Remembered for the life of the program: the file dialogs' folders and names, the Save
-// dialog's "Clean edge colours" (off at start; Copy follows it), and the recovery files this
-// run wrote (recovery.h).
+// dialog's "Clean edge colours" (off at start; Copy follows it) and "Matte only (grey PNG)"
+// (off at start; Copy in view mode follows it), and the recovery files this run wrote
+// (recovery.h).
 struct Session {
   gchar* open_folder = nullptr;
   gchar* save_folder = nullptr;
   gchar* layer_name = nullptr;  // path chosen last for the stroke layer, extension cut
   gchar* image_name = nullptr;  // path chosen last for the image
   bool clean_edges_wanted = false;
+  bool matte_only_wanted = false;
   GSList* recovery_files = nullptr;   // written or restored by this run
   gchar* recovery_written = nullptr;  // written last ...
   uint64_t recovery_fingerprint = 0;  // ... holding the layer of this fingerprint
@@ -164,6 +172,7 @@ class Editor {
  public:
   View view;
   Brush brush;
+  ToolState tools;
   Strokes strokes;
   Calculation calc;
   LiveMatte live;

@@ -17,6 +17,7 @@
 #include "gui/layer_state.h"
 #include "gui/live_matte.h"
 #include "gui/matte_write.h"
+#include "gui/memory_budget.h"
 #include "gui/modes.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
@@ -73,21 +74,6 @@ void forget_worker(Calculation* calc, CalcArgs* args) {
   w.erase(std::remove(w.begin(), w.end(), args), w.end());
 }
 
-double memory_budget(const Calculation& calc) {
-  if (calc.memory_budget > 0) return calc.memory_budget;
-  long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-  return pages > 0 && page > 0 ? 0.8 * double(pages) * double(page) : 8e9;
-}
-
-std::string amount(double bytes) {
-  char text[32];
-  if (bytes >= 1e9)
-    std::snprintf(text, sizeof text, "%.0f GB", bytes / 1e9);
-  else
-    std::snprintf(text, sizeof text, "%.0f MB", std::max(bytes / 1e6, 1.0));
-  return text;
-}
-
 std::string duration(double seconds) {
   char text[32];
   if (seconds < 90)
@@ -127,7 +113,7 @@ bool confirm_memory(GtkWidget* parent, double budget, double** mask, int w, int 
       "This calculation solves for about %.1f million pixels and may need about %s of "
       "memory; this computer can give about %s.\n\n"
       "It may take very long, or fail. %s",
-      unknowns / 1e6, amount(need.bytes).c_str(), amount(budget).c_str(),
+      unknowns / 1e6, memory_amount(need.bytes).c_str(), memory_amount(budget).c_str(),
       chosen.auto_levels != 0
           ? "Paint more strokes, or calculate a smaller region.\n\nCalculate anyway?"
           : "Automatic levels calculate coarse to fine and stay close to the full-resolution "
@@ -292,7 +278,7 @@ void cb_calc(GtkWidget*, gpointer editor) {
     return;
   }
   // The strokes survive a crash during the calculation.
-  write_recovery_file(&ed->session, doc.opened_image, surf_layer);
+  keep_strokes_for_recovery(ed);
 
   CalcArgs* args = new CalcArgs();
   calc_opts_set(args, record);

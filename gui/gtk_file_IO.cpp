@@ -10,16 +10,21 @@
 
 #include "fileio/image_load.h"
 #include "fileio/output_file.h"
+#include "fileio/png_write.h"
 #include "gui/brush.h"
 #include "gui/checked_surface.h"
 #include "gui/clean_edges.h"
 #include "gui/dialog_run.h"
+#include "gui/file_preview.h"
 #include "gui/image_source.h"
 #include "gui/layer_state.h"
 #include "gui/live_matte.h"
+#include "gui/matte_export.h"
+#include "gui/memory_budget.h"
 #include "gui/pixel_access.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
+#include "gui/save_choice.h"
 #include "gui/view.h"
 #include "matting/imgutil.h"
 
@@ -271,6 +276,8 @@ gboolean open_image_file(Editor* ed, const gchar* filename, OpenMode mode, GErro
                         "a calculation is running; open the file when it has finished");
     return FALSE;
   }
+  // Refused before decoding: an image the computer cannot hold would only end the editor.
+  if (!open_fits_in_memory(*ed, filename, mode, error)) return FALSE;
   // The tool reads files the same way, so that a layer saved here fits there.
   GdkPixbuf* loaded = load_image_file(filename, image_max_side_for_surfaces, error);
   if (loaded == nullptr) return FALSE;
@@ -302,8 +309,7 @@ gboolean open_image_file(Editor* ed, const gchar* filename, OpenMode mode, GErro
 
 void update_preview_cb(GtkFileChooser* chooser, gpointer preview) {
   gchar* filename = gtk_file_chooser_get_preview_filename(chooser);
-  GdkPixbuf* pixbuf =
-      filename != nullptr ? gdk_pixbuf_new_from_file_at_size(filename, 128, 128, nullptr) : nullptr;
+  GdkPixbuf* pixbuf = filename != nullptr ? load_preview(filename, 128) : nullptr;
   gtk_image_set_from_pixbuf(GTK_IMAGE(preview), pixbuf);
   if (pixbuf != nullptr) g_object_unref(pixbuf);
   g_free(filename);
@@ -457,6 +463,15 @@ gboolean save_pixbuf_to_file(View* view, gchar* file_name, GdkPixbuf* pixbuf) {
   });
 }
 
+gboolean save_matte_to_file(View* view, gchar* file_name, GdkPixbuf* pixbuf) {
+  return save_png(view, file_name, [pixbuf](int fd, std::string* reason) {
+    std::vector<uint8_t> png;
+    const CalcRegion whole = {0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf)};
+    return encode_matte_png(pixbuf, whole, &png, reason) &&
+           write_all(fd, png.data(), png.size(), reason);
+  });
+}
+
 gboolean save_surface_to_file(View* view, gchar* file_name, cairo_surface_t* surface) {
   cairo_surface_flush(surface);
   return save_png(view, file_name, [surface](int fd, std::string* reason) {
@@ -536,12 +551,12 @@ void on_save_as(GtkWidget*, gpointer editor) {
   } else {
     preset_name(chooser, session->image_name, opened, "_matte");
   }
-  // Only a view-mode save writes the matte, so only there can edge colours be cleaned.
-  GtkWidget* clean = edit ? nullptr : gtk_check_button_new_with_label("Clean edge colours");
-  if (clean != nullptr) {
-    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(clean), session->clean_edges_wanted);
-    gtk_widget_show(clean);
-    gtk_file_chooser_set_extra_widget(chooser, clean);
+  // Only a view-mode save writes the matte: only there can it be written alone, or edge
+  // colours be cleaned.
+  SaveChoice choice;
+  if (!edit) {
+    choice = make_save_choice(session->matte_only_wanted, session->clean_edges_wanted);
+    gtk_file_chooser_set_extra_widget(chooser, choice.box);
   }
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   // The file written is NAME.png, which need not be the name chosen: the overwrite question is
@@ -553,8 +568,7 @@ void on_save_as(GtkWidget*, gpointer editor) {
 
   for (;;) {
     gint response = run_dialog(GTK_DIALOG(dialog));
-    if (clean != nullptr)
-      session->clean_edges_wanted = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(clean));
+    if (!edit) read_save_choice(choice, &session->matte_only_wanted, &session->clean_edges_wanted);
     if (response != GTK_RESPONSE_ACCEPT && !(edit && response == RESPONSE_SAVE_IMAGE)) break;
     gchar* chosen = chooser_filename(chooser);
     if (chosen == nullptr) continue;
@@ -574,8 +588,18 @@ void on_save_as(GtkWidget*, gpointer editor) {
       // The image of the mode the dialog was opened in, even if a calculation's result switched
       // the mode while the dialog was open.
       const Document& doc = ed->doc();
+      if (!edit && session->matte_only_wanted) {
+        save_matte_to_file(&ed->view, session->image_name, doc.pixbuf_alpha);
+        break;
+      }
       GdkPixbuf* image = pixbuf_to_write(edit ? doc.pixbuf_no_alpha : doc.pixbuf_alpha,
-                                         session->clean_edges_wanted);
+                                         !edit && session->clean_edges_wanted);
+      if (image == nullptr) {
+        gchar* name = png_file_name(session->image_name);
+        report_save_failure(&ed->view, name, kCleanEdgesNoMemory);
+        g_free(name);
+        break;
+      }
       save_pixbuf_to_file(&ed->view, session->image_name, image);
       g_object_unref(image);
     }

@@ -18,16 +18,19 @@ enum OpenMode {
 void on_open_image(GtkWidget* widget, gpointer editor);
 
 // Loads filename into ed for mode (an image: the document's opened_image becomes its absolute
-// path). On failure, also while a calculation runs, returns FALSE with *error set
-// (g_error_free) and changes nothing.
+// path). On failure, also while a calculation runs or when the image needs more memory than
+// the computer can give (memory_budget.h, checked before decoding), returns FALSE with *error
+// set (g_error_free) and changes nothing.
 gboolean open_image_file(Editor* ed, const gchar* filename, OpenMode mode, GError** error);
 
-// "update-preview" of the file dialogs: a 128 x 128 thumbnail in the GtkImage preview.
+// "update-preview" of the file dialogs: a 128 x 128 thumbnail in the GtkImage preview, decoded
+// at preview size (file_preview.h).
 void update_preview_cb(GtkFileChooser* chooser, gpointer preview);
 
 // Save handler (data: the Editor): the "Save File" dialog. In edit mode it writes the stroke
 // layer (or, with "Save image", the opaque image); in view mode the image with its alpha,
-// with clean edge colours when its check box is ticked. Failures are shown in the status bar.
+// with clean edge colours when its check box is ticked, or with "Matte only (grey PNG)" the
+// matte alone. Failures are shown in the status bar.
 void on_save_as(GtkWidget* widget, gpointer editor);
 
 // Cuts the extension off path in place: the last '.' of the last path component, if any.
@@ -43,5 +46,8 @@ gchar* png_file_name(const gchar* chosen);
 // "Could not save NAME.png: reason" in view's status bar and return FALSE.
 gboolean save_pixbuf_to_file(View* view, gchar* file_name, GdkPixbuf* pixbuf);
 gboolean save_surface_to_file(View* view, gchar* file_name, cairo_surface_t* surface);
+
+// The same for the matte of pixbuf alone, as a grey PNG (matte_export.h).
+gboolean save_matte_to_file(View* view, gchar* file_name, GdkPixbuf* pixbuf);
 
 #endif

@@ -17,8 +17,11 @@
 #include "gui/modes.h"
 #include "gui/persistence.h"
 #include "gui/quillane_opts.h"
+#include "gui/shortcuts.h"
+#include "gui/tool_group.h"
 #include "gui/view.h"
 #include "gui/view_menu.h"
+#include "gui/zoom_commands.h"
 
 Editor* quillane_shared_objects_init() {
   Editor* ed = new Editor();
@@ -132,6 +135,16 @@ GtkWidget* top_menu(GtkWidget* bar, const gchar* label) {
   return menu;
 }
 
+// The View menu's zoom items, after the live matte's.
+void build_view_menu(Editor* ed, GtkWidget* view, GtkAccelGroup* group) {
+  gtk_menu_shell_append(GTK_MENU_SHELL(view), gtk_separator_menu_item_new());
+  GtkWidget* fit = gtk_menu_item_new_with_label("Zoom to fit");
+  gtk_widget_add_accelerator(fit, "activate", group, GDK_0, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
+  gtk_widget_add_accelerator(fit, "activate", group, GDK_KP_0, GDK_CONTROL_MASK, GtkAccelFlags(0));
+  g_signal_connect(fit, "activate", G_CALLBACK(cb_zoom_to_fit), ed);
+  gtk_menu_shell_append(GTK_MENU_SHELL(view), fit);
+}
+
 GtkWidget* build_menu_bar(Editor* ed) {
   GtkAccelGroup* group = gtk_accel_group_new();
   gtk_window_add_accel_group(GTK_WINDOW(ed->view.main_window), group);
@@ -139,7 +152,7 @@ GtkWidget* build_menu_bar(Editor* ed) {
 
   GtkWidget* file = top_menu(bar, "File");
   GtkWidget* edit = top_menu(bar, "Edit");
-  append_view_menu(ed, bar, group);
+  GtkWidget* view = append_view_menu(ed, bar, group);
   GtkWidget* help = top_menu(bar, "Help");
 
   menu_item(file, GTK_STOCK_OPEN, group, GDK_o, G_CALLBACK(on_open_image), ed, false);
@@ -156,6 +169,8 @@ GtkWidget* build_menu_bar(Editor* ed) {
   gtk_menu_shell_append(GTK_MENU_SHELL(edit), roi);
   ed->view.calc_roi_item = roi;
   menu_item(edit, GTK_STOCK_PREFERENCES, group, 0, G_CALLBACK(gtk_options_dialog_open), ed, false);
+
+  build_view_menu(ed, view, group);
 
   menu_item(help, GTK_STOCK_ABOUT, group, 0, G_CALLBACK(help_about_dialog), ed->view.main_window,
             false);
@@ -217,16 +232,12 @@ void build_toolbar(Editor* ed, const gchar* icon_dir) {
               "View alpha channel as 256 shades of grey.", G_CALLBACK(cb_draw_alpha), ed);
   stock_button(view, TOOL_CALCULATE, GTK_STOCK_EXECUTE, "Calculate / Pull the matte.",
                G_CALLBACK(cb_calc), ed);
-  icon_button(view, TOOL_FG, icon_dir, "iconFG.png", "FG",
-              "Select foreground with white brush strokes.", G_CALLBACK(cb_set_FG), ed);
-  icon_button(view, TOOL_BG, icon_dir, "iconBG.png", "BG",
-              "Select background with black brush strokes.", G_CALLBACK(cb_set_BG), ed);
-  stock_button(view, TOOL_ERASER, GTK_STOCK_CLEAR, "Erase brush strokes.",
-               G_CALLBACK(cb_set_Eraser), ed);
+  add_tool_group(ed, icon_dir);  // FG, BG, Eraser, Lasso
 
   GtkWidget* colour = gtk_color_button_new_with_color(&ed->brush.color);
   gtk_widget_set_tooltip_markup(colour, "Select regions with an alternate transparency.");
   g_signal_connect(colour, "color-set", G_CALLBACK(cb_set_Color), ed);
+  g_signal_connect(colour, "color-set", G_CALLBACK(cb_colour_tool), ed);
   holder(view, TOOL_COLOUR, colour, nullptr);
 
   GtkAdjustment* zoom = GTK_ADJUSTMENT(gtk_adjustment_new(100, 12.5, 400, 12.5, 25, 0));
@@ -288,9 +299,11 @@ GtkWidget* quillane_create_main_window(Editor* ed, const char* icon_dir) {
   // A release outside the canvas would otherwise leave the stroke open, and the next press
   // would join it with a straight line.
   g_signal_connect(canvas, "button_release_event", G_CALLBACK(button_release_event), ed);
+  g_signal_connect(canvas, "scroll-event", G_CALLBACK(cb_canvas_scroll), ed);
   gtk_widget_set_events(canvas, GDK_EXPOSURE_MASK | GDK_POINTER_MOTION_MASK |
                                     GDK_POINTER_MOTION_HINT_MASK | GDK_BUTTON_PRESS_MASK |
-                                    GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK);
+                                    GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                    GDK_SCROLL_MASK);
 
   build_toolbar(ed, icon_dir);
 
@@ -301,12 +314,15 @@ GtkWidget* quillane_create_main_window(Editor* ed, const char* icon_dir) {
   gtk_tool_item_set_expand(view->tool[TOOL_BRUSH_SLIDER], TRUE);
   gtk_box_pack_start(GTK_BOX(vbox), scrolled, TRUE, TRUE, 0);
   view->status_bar = gtk_statusbar_new();
+  make_status_readable(view->status_bar);
   g_signal_connect(view->status_bar, "destroy", G_CALLBACK(gtk_widget_destroyed),
                    &view->status_bar);
   gtk_box_pack_start(GTK_BOX(vbox), view->status_bar, FALSE, TRUE, 0);
 
   g_signal_connect(window, "delete_event", G_CALLBACK(cb_delete_event_with_persistence), ed);
   g_signal_connect(window, "destroy", G_CALLBACK(destroy), ed);
+  // First the single keys: Escape drops a lasso outline before it cancels a calculation.
+  g_signal_connect(window, "key-press-event", G_CALLBACK(cb_shortcut_key_press), ed);
   g_signal_connect(window, "key-press-event", G_CALLBACK(cb_calc_key_press), ed);
 
   gtk_clipboard_set_can_store(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), nullptr, 0);

@@ -1,6 +1,7 @@
 #include "gui/history.h"
 
 #include "gui/image_source.h"
+#include "gui/lasso.h"
 #include "gui/live_matte.h"
 
 void clear_drawing(Editor* ed) {
@@ -104,6 +105,21 @@ void paint_stroke_array(Editor* ed, const double* record) {
                              static_cast<int>((y2 - y1 + 2 * r + 3) * scale) + 1);
 }
 
+namespace {
+
+// Paints a record of a kind undo and redo replay (a brush stroke or a lasso fill); false for
+// another kind, which is passed over.
+bool replay_record(Editor* ed, const double* record) {
+  const int kind = static_cast<int>(record[0]);
+  if (kind == 0)
+    paint_stroke_array(ed, record);
+  else if (kind == kLassoFillRecord)
+    paint_fill_record(ed, record);
+  return kind == 0 || kind == kLassoFillRecord;
+}
+
+}  // namespace
+
 void undo(GtkWidget*, gpointer editor) {
   Editor* ed = static_cast<Editor*>(editor);
   Strokes& s = ed->strokes;
@@ -113,7 +129,7 @@ void undo(GtkWidget*, gpointer editor) {
   for (GList* node = s.current != nullptr ? s.history : nullptr; node != nullptr;
        node = node->next) {
     const double* record = static_cast<const double*>(node->data);
-    if (static_cast<int>(record[0]) == 0) paint_stroke_array(ed, record);
+    replay_record(ed, record);
     if (node == s.current) break;
   }
   note_strokes_changed(*ed);
@@ -125,9 +141,7 @@ void redo(GtkWidget*, gpointer editor) {
   ed->brush.finished_stroke = 1;
   GList* candidate = s.current != nullptr ? s.current->next : s.history;
   if (candidate == nullptr) return;
-  const double* record = static_cast<const double*>(candidate->data);
-  if (static_cast<int>(record[0]) != 0) return;
-  paint_stroke_array(ed, record);
+  if (!replay_record(ed, static_cast<const double*>(candidate->data))) return;
   s.current = candidate;
   note_strokes_changed(*ed);
 }

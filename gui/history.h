@@ -1,6 +1,7 @@
 // Undo and redo of strokes. The layer is never stored as snapshots: undo repaints the layer's
 // base (initialisinglayer) and replays the recorded strokes up to the new current one; redo
-// paints the next recorded stroke on top.
+// paints the next recorded stroke on top. Lasso fills (lasso.h) are records of their own kind,
+// replayed in the same order.
 #ifndef QUILLANE_GUI_HISTORY_H
 #define QUILLANE_GUI_HISTORY_H
 

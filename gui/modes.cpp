@@ -18,6 +18,7 @@ bool shown_in_mode(int item, bool edit) {
     case TOOL_FG:
     case TOOL_BG:
     case TOOL_ERASER:
+    case TOOL_LASSO:
     case TOOL_BRUSH_SPIN:
     case TOOL_BRUSH_SLIDER:
       return edit;

@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <glib/gstdio.h>
 #include <unistd.h>
 
+#include "fileio/image_load.h"
 #include "gui/dialog_run.h"
 #include "gui/gtk_file_IO.h"
 #include "gui/layer_state.h"
@@ -43,7 +46,13 @@ cairo_status_t write_to_fd(void* closure, const unsigned char* data, unsigned in
 }  // namespace
 
 gchar* recovery_file_for(const gchar* image_path) {
-  gchar* hash = g_compute_checksum_for_string(G_CHECKSUM_SHA256, image_path, -1);
+  // One file per image, whatever path named it: ./a, a//b, a/../a/b and links give the same.
+  char* real = realpath(image_path, nullptr);
+  gchar* canonical =
+      real != nullptr ? g_strdup(real) : g_canonicalize_filename(image_path, nullptr);
+  std::free(real);
+  gchar* hash = g_compute_checksum_for_string(G_CHECKSUM_SHA256, canonical, -1);
+  g_free(canonical);
   hash[32] = '\0';  // 128 bits name a file well enough
   gchar* folder = recovery_folder();
   gchar* name = g_strconcat(hash, ".png", nullptr);
@@ -54,7 +63,8 @@ gchar* recovery_file_for(const gchar* image_path) {
   return path;
 }
 
-bool write_recovery_file(Session* session, const gchar* image_path, cairo_surface_t* layer) {
+bool write_recovery_file(Session* session, const gchar* image_path, cairo_surface_t* layer,
+                         std::string* problem) {
   if (image_path == nullptr) return false;
   gchar* path = recovery_file_for(image_path);
   const uint64_t fingerprint = surface_fingerprint(
@@ -98,11 +108,15 @@ bool write_recovery_file(Session* session, const gchar* image_path, cairo_surfac
     }
     if (failed != nullptr) g_unlink(temp);
   }
-  if (failed != nullptr)
-    g_printerr("quillane: recovery file %s: %s (%s)\n", path, failed,
-               error != 0 ? g_strerror(error) : "write error");
-  else
+  if (failed != nullptr) {
+    gchar* text = g_strdup_printf("recovery file %s: %s (%s)", path, failed,
+                                  error != 0 ? g_strerror(error) : "write error");
+    g_printerr("quillane: %s\n", text);
+    if (problem != nullptr) *problem = text;
+    g_free(text);
+  } else {
     remember(session, path);
+  }
   g_free(session->recovery_written);
   session->recovery_written = failed == nullptr ? g_strdup(path) : nullptr;
   session->recovery_fingerprint = fingerprint;
@@ -112,16 +126,71 @@ bool write_recovery_file(Session* session, const gchar* image_path, cairo_surfac
   return failed == nullptr;
 }
 
+void keep_strokes_for_recovery(Editor* ed) {
+  std::string problem;
+  if (!write_recovery_file(&ed->session, ed->doc().opened_image, ed->strokes.surf_layer,
+                           &problem) &&
+      !problem.empty()) {
+    problem = "Strokes not kept for recovery: " + problem;
+    show_status_message(ed->view.status_bar, &ed->view.said, problem.c_str());
+  }
+}
+
+namespace {
+
+// Whether the file at path is a stroke layer for an image of width x height, as the editor
+// writes them: a PNG with an alpha channel of that size that decodes to its end. False with
+// the reason in *why.
+bool usable_layer(const gchar* path, int width, int height, std::string* why) {
+  GError* error = nullptr;
+  GdkPixbuf* layer = load_image_file(path, 0, &error);
+  if (layer == nullptr) {
+    *why = error != nullptr ? error->message : "it cannot be read";
+    g_clear_error(&error);
+    return false;
+  }
+  const int w = gdk_pixbuf_get_width(layer), h = gdk_pixbuf_get_height(layer);
+  const bool alpha = gdk_pixbuf_get_has_alpha(layer);
+  g_object_unref(layer);
+  gchar* text = nullptr;
+  if (!alpha)
+    text = g_strdup("it is not a stroke layer (no alpha channel)");
+  else if (w != width || h != height)
+    text = g_strdup_printf("it is %dx%d pixels, the image %dx%d", w, h, width, height);
+  if (text != nullptr) *why = text;
+  g_free(text);
+  return text == nullptr;
+}
+
+// Says in the status bar that the strokes kept for image_path cannot be used, and why.
+void say_dropped(Editor* ed, const gchar* image_path, const std::string& why, bool removed) {
+  gchar* base = g_path_get_basename(image_path);
+  gchar* text = g_strdup_printf(
+      "Strokes kept for \xe2\x80\x9c%s\xe2\x80\x9d could not be restored: %s; %s", base,
+      why.c_str(), removed ? "their recovery file was removed" : "their recovery file is kept");
+  g_printerr("quillane: %s\n", text);
+  show_status_message(ed->view.status_bar, &ed->view.said, text);
+  g_free(text);
+  g_free(base);
+}
+
+}  // namespace
+
 void offer_recovery(Editor* ed, const gchar* image_path) {
   if (image_path == nullptr) return;
   gchar* path = recovery_file_for(image_path);
   GdkPixbuf* image = ed->doc().pixbuf_no_alpha;
   GtkWidget* window = ed->view.main_window;
-  int w = 0, h = 0;
-  bool fits = g_file_test(path, G_FILE_TEST_IS_REGULAR) &&
-              gdk_pixbuf_get_file_info(path, &w, &h) != nullptr &&
-              w == gdk_pixbuf_get_width(image) && h == gdk_pixbuf_get_height(image);
-  if (!fits) {
+  if (!g_file_test(path, G_FILE_TEST_EXISTS)) {
+    g_free(path);
+    return;
+  }
+  // Checked whole before it is offered: a file that fails would fail at every start.
+  std::string why;
+  if (!usable_layer(path, gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image), &why)) {
+    const bool removed = g_unlink(path) == 0;
+    if (!removed) why += std::string(" (removing it: ") + g_strerror(errno) + ")";
+    say_dropped(ed, image_path, why, removed);
     g_free(path);
     return;
   }
@@ -160,8 +229,12 @@ void offer_recovery(Editor* ed, const gchar* image_path) {
       g_free(text);
       g_error_free(error);
     }
-  } else if (answer == GTK_RESPONSE_REJECT) {
-    g_unlink(path);
+  } else if (answer == GTK_RESPONSE_REJECT && g_unlink(path) != 0) {
+    gchar* text =
+        g_strdup_printf("Recovery file %s could not be removed: %s", path, g_strerror(errno));
+    g_printerr("quillane: %s\n", text);
+    show_status_message(ed->view.status_bar, &ed->view.said, text);
+    g_free(text);
   }
   g_free(path);
 }

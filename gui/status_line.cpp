@@ -27,3 +27,25 @@ void withdraw_refusal(GtkWidget* bar, StatusMessages* said) {
   said->refusal = 0;
   said->shown_at = 0;
 }
+
+namespace {
+
+// After every push and pop: the whole text on show as the bar's tooltip.
+void cb_status_text_changed(GtkStatusbar* bar, guint, gchar*, gpointer label) {
+  gtk_widget_set_tooltip_text(GTK_WIDGET(bar), gtk_label_get_text(GTK_LABEL(label)));
+}
+
+}  // namespace
+
+void make_status_readable(GtkWidget* bar) {
+  GList* children =
+      gtk_container_get_children(GTK_CONTAINER(gtk_statusbar_get_message_area(GTK_STATUSBAR(bar))));
+  GtkWidget* label = nullptr;
+  for (GList* l = children; l != nullptr && label == nullptr; l = l->next)
+    if (GTK_IS_LABEL(l->data)) label = GTK_WIDGET(l->data);
+  g_list_free(children);
+  if (label == nullptr) return;
+  gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_MIDDLE);
+  g_signal_connect_after(bar, "text-pushed", G_CALLBACK(cb_status_text_changed), label);
+  g_signal_connect_after(bar, "text-popped", G_CALLBACK(cb_status_text_changed), label);
+}

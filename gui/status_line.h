@@ -34,4 +34,8 @@ void show_refusal(GtkWidget* bar, StatusMessages* said, const char* text);
 // readout show at once (in-out said).
 void withdraw_refusal(GtkWidget* bar, StatusMessages* said);
 
+// Makes a message too long for the bar readable: the bar leaves out the middle of its text
+// (a long file name), not its end (the reason), and shows the whole text as its tooltip.
+void make_status_readable(GtkWidget* bar);
+
 #endif

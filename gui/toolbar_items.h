@@ -13,6 +13,7 @@ enum ToolbarItem {
   TOOL_FG,            // white brush
   TOOL_BG,            // black brush
   TOOL_ERASER,        // eraser
+  TOOL_LASSO,         // "Lasso": fills outlines; FG, BG, Eraser and Lasso are one radio group
   TOOL_COLOUR,        // holds the colour button of the alternate-colour brush
   TOOL_ZOOM_SPIN,     // zoom spin button
   TOOL_ZOOM_SLIDER,   // zoom slider

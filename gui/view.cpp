@@ -3,6 +3,7 @@
 #include "gui/brush.h"
 #include "gui/checked_surface.h"
 #include "gui/image_source.h"
+#include "gui/lasso.h"
 #include "gui/modes.h"
 #include "gui/pixel_access.h"
 
@@ -96,7 +97,7 @@ gboolean on_expose_event(GtkWidget* widget, GdkEventExpose* event, gpointer edit
   gdk_cairo_region(cr, event->region);
   cairo_clip(cr);
   paint_view_surface(ed->view, cr);
-  if (ed->view.in_edit_mode) draw_brush(ed, cr);
+  if (ed->view.in_edit_mode) ed->tools.lasso ? draw_lasso(ed, cr) : draw_brush(ed, cr);
   cairo_destroy(cr);
   ed->view.prev_cursor_x = ed->view.cursor_x;
   ed->view.prev_cursor_y = ed->view.cursor_y;

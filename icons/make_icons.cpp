@@ -104,6 +104,36 @@ void paint_bg(cairo_t* cr, int w, int h) {
   paint_stroke_icon(cr, w, h, 0.8, 0.0);
 }
 
+// Lasso: a closed freehand outline, dashed, around a filled patch.
+void paint_lasso(cairo_t* cr, int w, int h) {
+  auto loop = [cr, w, h] {
+    cairo_move_to(cr, w * 0.50, h * 0.12);
+    cairo_curve_to(cr, w * 0.95, h * 0.10, w * 0.98, h * 0.62, w * 0.62, h * 0.80);
+    cairo_curve_to(cr, w * 0.35, h * 0.92, w * 0.02, h * 0.75, w * 0.12, h * 0.42);
+    cairo_curve_to(cr, w * 0.18, h * 0.20, w * 0.32, h * 0.13, w * 0.50, h * 0.12);
+    cairo_close_path(cr);
+  };
+  loop();
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+  cairo_fill(cr);
+  loop();
+  cairo_set_line_width(cr, 2.0);
+  cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+  cairo_stroke_preserve(cr);
+  const double dash[] = {3.0, 3.0};
+  cairo_set_dash(cr, dash, 2, 0);
+  cairo_set_line_width(cr, 1.0);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+  // The rope's end hanging from the loop.
+  cairo_set_line_width(cr, 1.5);
+  cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+  cairo_move_to(cr, w * 0.30, h * 0.86);
+  cairo_curve_to(cr, w * 0.30, h * 0.98, w * 0.15, h * 0.95, w * 0.12, h * 0.99);
+  cairo_stroke(cr);
+}
+
 // Application icon: the quill-and-arc mark of the About box on a light tile.
 void paint_app(cairo_t* cr, int w, int h) {
   rounded_box(cr, 4, 4, w - 8, h - 8, w * 0.12);
@@ -128,6 +158,7 @@ int main(int argc, char** argv) {
             write_icon(dir, "icon_alpha24x24.png", 24, 24, paint_alpha) &&
             write_icon(dir, "iconFG.png", 24, 24, paint_fg) &&
             write_icon(dir, "iconBG.png", 24, 24, paint_bg) &&
+            write_icon(dir, "iconLasso.png", 24, 24, paint_lasso) &&
             write_icon(dir, "quillane.png", 128, 128, paint_app);
   return ok ? 0 : 1;
 }

@@ -1,11 +1,10 @@
 #include "tools/png_io.h"
 
 #include <png.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "fileio/png_write.h"
 
 namespace {
 
@@ -71,28 +70,9 @@ bool png_write(const std::string& path, const PngPixels& pixels, std::string* er
 }
 
 bool png_write_fd(int fd, const PngPixels& pixels, std::string* error) {
-  png_image image;
-  if (!describe(pixels, &image, error)) return false;
-  // Encoded whole first: what reaches fd is either all of it or fails with the system's
-  // reason (a full disk, a file size limit), not libpng's "Write Error".
-  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
-  std::vector<uint8_t> encoded(size);
-  if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, pixels.data.data(), 0,
-                                 nullptr)) {
-    *error = image.message;
-    return false;
-  }
-  for (const uint8_t* p = encoded.data(); size > 0;) {
-    const ssize_t n = write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = std::strerror(n < 0 ? errno : EIO);
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  // The editor's "Matte only" writes through the same encoder: equal pixels, equal bytes.
+  return png_write_pixels_fd(fd, pixels.data.data(), pixels.width, pixels.height, pixels.channels,
+                             pixels.width * pixels.channels, error);
 }
 
 PngPixels resize_nearest(const PngPixels& in, int w, int h) {

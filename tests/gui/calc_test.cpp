@@ -504,3 +504,124 @@ TEST_F(CalcTest, ClosingAsksAboutUnsavedStrokesAndRecoveryFilesKeepThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A freehand lasso outline through the corners of the image rectangle (x0, y0) .. (x1, y1).
+void lasso_box(int x0, int y0, int x1, int y1) {
+  press(x0, y0);
+  for (auto [x, y] : {std::pair{x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}}) motion(x, y);
+  release(x0, y0);
+}
+
+}  // namespace
+
+// Lasso fills are strokes to the calculation: fills alone give their matte; a fill made while
+// a worker runs is one undo step and unknown to that run.
+TEST_F(CalcTest, LassoFillsAreStrokesAlsoDuringARun) {
+  click(TOOL_LASSO);  // white, the brush chosen last
+  lasso_box(24, 4, 36, 26);
+  click(TOOL_BG);
+  click(TOOL_LASSO);
+  lasso_box(3, 4, 12, 26);
+  calculate();
+  EXPECT_GE(matte(30, 15), 250u);
+  EXPECT_LE(matte(8, 15), 5u);
+  set_view_mode(false);
+  start_held(MATTE_STAGE_LAPLACIAN);
+  click(TOOL_FG);
+  click(TOOL_LASSO);
+  const guint n = g_list_length(ed->strokes.history);
+  lasso_box(14, 8, 18, 16);
+  EXPECT_EQ(g_list_length(ed->strokes.history), n + 1);
+  EXPECT_EQ(layer_pixel(16, 12), 0xffffffffu);
+  undo(nullptr, ed);
+  EXPECT_EQ(layer_pixel(16, 12), 0u);
+  redo(nullptr, ed);
+  probe.release();
+  ASSERT_TRUE(loop_until([] { return !ed->calc.running(); }));
+  EXPECT_EQ(status_message(), "strokes changed since this calculation");
+  EXPECT_LE(matte(16, 12), 55u);
+  set_view_mode(false);
+  calculate();
+  EXPECT_GE(matte(16, 12), 250u);
+}
+
+// "Matte only (grey PNG)" saves, and Copy in view mode gives, the matte alone: the bytes that
+// quillane-matte --alpha-only writes for the same image and strokes. "Clean edge colours" has
+// nothing to do then; the choice is remembered, and "Image with alpha" writes the image again.
+TEST_F(CalcTest, MatteOnlySavesAndCopiesTheToolsGreyPng) {
+#ifndef QUILLANE_MATTE_TOOL
+  GTEST_SKIP() << "quillane-matte is not built";
+#else
+  both_strokes();
+  const std::string image = dir_ + "/halves.png", strokes = dir_ + "/strokes.png",
+                    saved = dir_ + "/matte.png", by_tool = dir_ + "/tool.png";
+  with_dialogs({choose_file("Save File", strokes)}, [] { on_save_as(nullptr, ed); });
+  calculate();
+  ASSERT_EQ(ed->view.in_edit_mode, 0);
+  auto choose = [](GtkDialog* d, const char* label) {
+    GtkWidget* radio = find_widget(GTK_WIDGET(d), [label](GtkWidget* w) {
+      return GTK_IS_RADIO_BUTTON(w) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), label) == 0;
+    });
+    EXPECT_NE(radio, nullptr) << label;
+    const bool was = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radio));
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(radio), TRUE);
+    return was;
+  };
+  auto clean_box = [](GtkDialog* d) {
+    return find_widget(GTK_WIDGET(d), [](GtkWidget* w) {
+      return GTK_IS_CHECK_BUTTON(w) && !GTK_IS_RADIO_BUTTON(w) &&
+             g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), "Clean edge colours") == 0;
+    });
+  };
+  bool was_image = false, clean_sensitive = true;
+  with_dialogs({{"Save File",
+                 [&](GtkDialog* d) {
+                   was_image = !choose(d, "Matte only (grey PNG)");
+                   clean_sensitive = gtk_widget_get_sensitive(clean_box(d));
+                   choose_file("", saved).answer(d);
+                 }}},
+               [] { on_save_as(nullptr, ed); });
+  EXPECT_TRUE(was_image) << "Image with alpha at start";
+  EXPECT_FALSE(clean_sensitive);
+  gchar* out = nullptr;
+  gint status = -1;
+  const gchar* argv[] = {QUILLANE_MATTE_TOOL, "--quiet",       "--alpha-only", image.c_str(),
+                         strokes.c_str(),     by_tool.c_str(), nullptr};
+  ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_STDERR_TO_DEV_NULL,
+                           nullptr, nullptr, &out, nullptr, &status, nullptr));
+  g_free(out);
+  ASSERT_EQ(status, 0);
+  const std::string want = file_contents(by_tool);
+  ASSERT_GT(want.size(), 8u);
+  EXPECT_TRUE(file_contents(saved) == want) << "the tool's bytes";
+  GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+  gtk_clipboard_clear(clipboard);
+  ctrl(GDK_c);
+  GtkSelectionData* png =
+      gtk_clipboard_wait_for_contents(clipboard, gdk_atom_intern_static_string("image/png"));
+  ASSERT_NE(png, nullptr);
+  EXPECT_TRUE(std::string(reinterpret_cast<const char*>(gtk_selection_data_get_data(png)),
+                          gtk_selection_data_get_length(png)) == want);
+  gtk_selection_data_free(png);
+  GdkPixbuf* grey = gtk_clipboard_wait_for_image(clipboard);
+  ASSERT_NE(grey, nullptr);
+  EXPECT_TRUE(same_pixels(W, H, pixels_of(grey),
+                          [](int x, int y) { return 0xff000000u | matte(x, y) * 0x010101u; }));
+  g_object_unref(grey);
+  bool was_matte = false;
+  with_dialogs({{"Save File",
+                 [&](GtkDialog* d) {
+                   was_matte = !choose(d, "Image with alpha");
+                   choose_file("", saved).answer(d);
+                 }},
+                answer_reading("Replace file", nullptr, GTK_RESPONSE_ACCEPT)},
+               [] { on_save_as(nullptr, ed); });
+  EXPECT_TRUE(was_matte) << "the choice is remembered";
+  GdkPixbuf* rgba = load_image(saved);
+  ASSERT_NE(rgba, nullptr);
+  EXPECT_TRUE(same_pixels(W, H, pixels_of(rgba), pixels_of(ed->doc().pixbuf_alpha)));
+  g_object_unref(rgba);
+#endif
+}

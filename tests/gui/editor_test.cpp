@@ -472,8 +472,8 @@ TEST_F(EditorTest, TheModesAndTheAlphaView) {
   click(TOOL_BG);
   press(25, 10);
   release(25, 10);
-  const std::set<int> edit_only = {TOOL_CALCULATE, TOOL_FG,         TOOL_BG,
-                                   TOOL_ERASER,    TOOL_BRUSH_SPIN, TOOL_BRUSH_SLIDER};
+  const std::set<int> edit_only = {TOOL_CALCULATE, TOOL_FG,         TOOL_BG,          TOOL_ERASER,
+                                   TOOL_LASSO,     TOOL_BRUSH_SPIN, TOOL_BRUSH_SLIDER};
   for (bool view : {true, false}) {
     set_view_mode(view);
     EXPECT_EQ(ed->view.in_edit_mode, !view);

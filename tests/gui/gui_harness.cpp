@@ -303,7 +303,12 @@ void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) 
   EXPECT_TRUE(script.stray.empty()) << "unexpected dialog " << script.stray.front();
 }
 void EditorTest::click(ToolbarItem item) {
-  g_signal_emit_by_name(ed->view.tool[item], "clicked");
+  // Through the item's own button, as a real click: a radio button is pressed by it.
+  GtkWidget* button = gtk_bin_get_child(GTK_BIN(ed->view.tool[item]));
+  if (GTK_IS_BUTTON(button))
+    gtk_button_clicked(GTK_BUTTON(button));
+  else
+    g_signal_emit_by_name(ed->view.tool[item], "clicked");
   settle();
 }
 void EditorTest::set_view_mode(bool on) {
