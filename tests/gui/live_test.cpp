@@ -9,6 +9,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/brush.h"
@@ -552,3 +553,20 @@ TEST_F(LiveTest, TheViewSettingsAreKeptBesideTheGeometryFile) {
 }
 
 }  // namespace
+
+// A lasso fill is a change of strokes like a stroke: with only foreground painted, filling the
+// dark half with the background brush brings the matte, transparent where the fill lies.
+TEST_F(LiveTest, ALassoFillRecalculatesTheLiveMatte) {
+  stroke(TOOL_FG, 30);
+  live(true);
+  ASSERT_TRUE(loop_until([] { return state() == "live · paint both foreground and background"; }));
+  click(TOOL_BG);
+  click(TOOL_LASSO);
+  const double s = ed->view.scale;
+  press(2 * s, 3 * s);
+  for (auto [x, y] : {std::pair{12, 3}, {12, 27}, {2, 27}, {2, 3}}) motion(x * s, y * s);
+  release(2 * s, 3 * s);
+  ASSERT_TRUE(up_to_date());
+  EXPECT_LE(matte(6, 15), 5u);
+  EXPECT_GE(matte(36, 15), 250u);
+}
