@@ -3,8 +3,11 @@
 // while a worker runs, and closing the editor with unsaved strokes during a calculation.
 #include <gdk/gdkkeysyms.h>
 #include <glib/gstdio.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
@@ -334,6 +337,56 @@ TEST_F(CalcTest, CancelMakesTheWindowUsableAtOnceAndDiscardsTheLateResult) {
   calculate();
   EXPECT_GE(matte(30, 12), 250u);
   EXPECT_EQ(status_message(), "");  // the new matte takes the word back
+}
+
+// Bytes of address space the process holds now.
+double address_space_used() {
+  std::ifstream statm("/proc/self/statm");
+  double pages = 0;
+  statm >> pages;
+  return pages * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Under an address-space limit (ulimit -v) every method ends with the out-of-memory error in
+// its dialog, or with a matte, within a minute — none spins for ever in the BLAS's buffer
+// allocation — and the image and the strokes stay as they were.
+TEST_F(CalcTest, UnderAMemoryLimitEveryMethodEndsAndKeepsTheWork) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than RLIMIT_AS allows";
+#endif
+  open(QUILLANE_SAMPLE_DIR "/lemur.png");
+  open(QUILLANE_SAMPLE_DIR "/lemur_strokes.png", OPEN_AS_LAYER);
+  ed->calc.memory_budget = 1e15;  // no "Large calculation" question: the limit is the test
+  const struct {
+    const char* name;
+    int solver, auto_levels;
+  } rows[] = {{"direct", CALC_SOLVER_DIRECT, 0},
+              {"automatic levels", CALC_SOLVER_DIRECT, 1},
+              {"iterative", CALC_SOLVER_ITERATIVE, 0}};
+  for (const auto& r : rows)
+    for (double extra_mb : {30.0, 60.0, 120.0}) {
+      SCOPED_TRACE(testing::Message() << r.name << ", " << extra_mb << " MB more");
+      CalcOptions& o = ed->calc.pass_option_args->options;
+      o.solver = r.solver;
+      o.auto_levels = r.auto_levels;
+      o.levels_num = o.active_levels_num = 1;
+      const std::vector<guint32> strokes = layer_snapshot();
+      GdkPixbuf* image = ed->doc().pixbuf_no_alpha;
+      rlimit old;
+      ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+      rlimit limit = old;
+      limit.rlim_cur = static_cast<rlim_t>(address_space_used() + extra_mb * (1 << 20));
+      ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
+      std::string text;
+      with_dialogs({options(), answer_reading("Error", &text)}, [this] { click(TOOL_CALCULATE); });
+      const bool ended = loop_until([] { return ed->calc.workers_alive() == 0; }, 60);
+      ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+      ASSERT_TRUE(ended) << "the calculation hangs under the limit";
+      EXPECT_EQ(text.rfind("failure: out_of_memory", 0), 0u) << text;
+      EXPECT_EQ(ed->doc().pixbuf_no_alpha, image);
+      EXPECT_EQ(layer_snapshot(), strokes);
+    }
+  ed->calc.memory_budget = 0;
 }
 
 // A calculation that needs more memory than the computer has asks first ("Large calculation"):
