@@ -258,6 +258,18 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
   return made;
 }
 
+// Makes *dense an nrow x ncol real matrix of leading dimension d, keeping it when it is one
+// already; throws std::bad_alloc when it cannot.
+void ensure_dense(cholmod_dense** dense, Index nrow, Index ncol, Index d, cholmod_common* cc) {
+  const cholmod_dense* a = *dense;
+  if (a != nullptr && static_cast<Index>(a->nrow) == nrow && static_cast<Index>(a->ncol) == ncol &&
+      static_cast<Index>(a->d) == d && a->xtype == CHOLMOD_REAL)
+    return;
+  cholmod_l_free_dense(dense, cc);
+  *dense = cholmod_l_allocate_dense(nrow, ncol, d, CHOLMOD_REAL, cc);
+  if (*dense == nullptr) throw std::bad_alloc();
+}
+
 // Solves A_tile y = r_tile into tile->y.
 void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   const cholmod_factor* factor = tile->slot->factor;
@@ -272,6 +284,14 @@ void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   w->B->d = m;
   double* b = static_cast<double*>(w->B->x);
   for (Index i = 0; i < m; ++i) b[i] = r[vars[i]];
+  // The solve's workspace is made here, in the shapes cholmod_l_solve2 asks for, so that a
+  // lack of memory throws before the solve instead of inside it (the simplicial solve makes
+  // its own Y whatever it is given).
+  ensure_dense(&w->X, m, 1, m, &w->cc);
+  if (factor->is_super) {
+    ensure_dense(&w->Y, m, 1, m, &w->cc);
+    ensure_dense(&w->E, 1, static_cast<Index>(factor->maxesize), 1, &w->cc);
+  }
   if (!cholmod_l_solve2(CHOLMOD_A, const_cast<cholmod_factor*>(factor), w->B, nullptr, &w->X,
                         nullptr, &w->Y, &w->E, &w->cc)) {
     cholmod_failed(w->cc);
