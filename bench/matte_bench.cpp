@@ -32,6 +32,11 @@
 // mattes are apart. --steps N: updates per table (12); --refine: only the second table;
 // --cache-gb G: the sessions' cache (MatteSessionSettings::cache_bytes).
 //
+// --estimates compares estimate_calculation() with the measured time and peak memory: GT04
+// with its trimap, its scribbles and hand-painted-like strokes (11 strokes 3 px thin, far
+// apart, inside the trimap's sure regions), GT18 with such strokes, and GT04's strokes
+// enlarged 2 and 3 times (with --large also 5.16 times, about 12 MP), by method.
+//
 // --write-layers DIR writes the constraint layers as PNG stroke layers, to time the tool.
 #include <fcntl.h>
 #include <malloc.h>
@@ -57,6 +62,7 @@
 #include "matting/auto_levels.h"
 #include "matting/calc_control.h"
 #include "matting/calc_input.h"
+#include "matting/calc_plan.h"
 #include "matting/matte_session.h"
 #include "matting/quillane.h"
 #include "matting/stage_profile.h"
@@ -487,6 +493,100 @@ void run_incremental(const std::string& name, const PngPixels& image, const PngP
   close(saved);
 }
 
+// Layer words of hand-painted-like strokes for a trimap: up to `count` horizontal strokes
+// `thickness` px thin and about a ninth of the width long, on rows spread over the image,
+// each inside one sure region (0 or 255 throughout, with a margin), kinds alternating as far
+// as the trimap allows. Exits when one kind is missing.
+std::vector<uint32_t> thin_strokes(const PngPixels& trimap, int count, int thickness) {
+  const int w = trimap.width, h = trimap.height, length = std::max(8, w / 9);
+  const int margin = thickness + 2;
+  std::vector<uint32_t> layer(static_cast<size_t>(w) * h, 0);
+  auto sure = [&](int x, int y, uint8_t kind) {
+    for (int yy = std::max(0, y - margin); yy <= std::min(h - 1, y + margin); ++yy)
+      if (trimap.data[static_cast<size_t>(yy) * w + x] != kind) return false;
+    return true;
+  };
+  int painted[2] = {0, 0};
+  // Candidate rows, then in each row the first run long enough of the kind wanted next.
+  const int rows = 4 * count;
+  for (int r = 0; r < rows && painted[0] + painted[1] < count; ++r) {
+    const int y = margin + (h - 2 * margin) * (2 * r + 1) / (2 * rows);
+    for (int want : {painted[0] <= painted[1] ? 0 : 1, painted[0] <= painted[1] ? 1 : 0}) {
+      const uint8_t kind = want == 0 ? 0 : 255;
+      if (painted[want] >= (count + 1) / 2) continue;
+      int run = 0, at = -1;
+      // Runs start in the row's middle third first, then anywhere: strokes away from the edge.
+      for (int x = 0; x < w && at < 0; ++x) {
+        run = sure(x, y, kind) ? run + 1 : 0;
+        if (run >= length + 2 * margin) at = x - run + 1 + margin;
+      }
+      if (at < 0) continue;
+      for (int yy = y - thickness / 2; yy < y - thickness / 2 + thickness; ++yy)
+        for (int x = at; x < at + length; ++x)
+          layer[static_cast<size_t>(yy) * w + x] = want == 0 ? 0xff000000u : 0xffffffffu;
+      ++painted[want];
+      break;
+    }
+  }
+  if (painted[0] == 0 || painted[1] == 0) {
+    std::fprintf(stderr, "thin strokes: the trimap lacks room for both kinds\n");
+    std::exit(1);
+  }
+  return layer;
+}
+
+// Estimate against measurement: each case solved by the methods listed, one row each.
+void run_estimates(const Photo& gt04, const Photo* gt18, bool large) {
+  struct EstimateCase {
+    std::string name;
+    PngPixels image;
+    std::vector<uint32_t> layer;
+    std::vector<Method> methods;
+  };
+  std::vector<EstimateCase> cases;
+  long dummy;
+  cases.push_back({"GT04 trimap",
+                   gt04.image,
+                   constraint_layer(gt04.trimap, false, &dummy),
+                   {ONE_LEVEL, AUTO, ITERATIVE}});
+  cases.push_back({"GT04 scribble",
+                   gt04.image,
+                   constraint_layer(gt04.trimap, true, &dummy),
+                   {ONE_LEVEL, AUTO, ITERATIVE}});
+  cases.push_back(
+      {"GT04 strokes", gt04.image, thin_strokes(gt04.trimap, 11, 3), {ONE_LEVEL, AUTO, ITERATIVE}});
+  if (gt18 != nullptr)
+    cases.push_back(
+        {"GT18 strokes", gt18->image, thin_strokes(gt18->trimap, 11, 3), {ONE_LEVEL, AUTO}});
+  std::vector<double> factors = {2.0, 3.0};
+  if (large) factors.push_back(5.16);
+  for (double f : factors) {
+    const PngPixels image = enlarge_bicubic(gt04.image, scaled_size(gt04.image, f));
+    const PngPixels trimap = resize_nearest(gt04.trimap, image.width, image.height);
+    char name[64];
+    std::snprintf(name, sizeof name, "GT04 x%.2g strokes", f);
+    std::vector<Method> methods = {AUTO};
+    if (f == 2.0) methods.push_back(ITERATIVE);
+    cases.push_back({name, image, thin_strokes(trimap, 11, 3), methods});
+  }
+  std::printf("%-20s %-9s %9s %8s | %8s %8s %6s | %8s %8s %6s\n", "case", "method", "unknowns",
+              "MP", "est s", "meas s", "ratio", "est MiB", "meas MiB", "ratio");
+  for (const EstimateCase& c : cases) {
+    long unknowns = 0;
+    for (uint32_t v : c.layer) unknowns += v == 0;
+    for (Method m : c.methods) {
+      const CalcEstimate e = estimate_calculation(c.image.width, c.image.height,
+                                                  static_cast<double>(unknowns), options_for(m));
+      const Run r = run_case(c.name, c.image, c.layer, m);
+      const double est_mib = e.bytes / (1024.0 * 1024.0);
+      std::printf("%-20s %-9s %9ld %8.2f | %8.2f %8.2f %6.2f | %8.0f %8.0f %6.2f%s\n",
+                  c.name.c_str(), kMethodNames[m], unknowns, c.image.width * 1e-6 * c.image.height,
+                  e.seconds, r.seconds, r.seconds / e.seconds, est_mib, r.peak_mib,
+                  r.peak_mib / est_mib, r.status == 0 ? "" : "  (status not 0)");
+      std::fflush(stdout);
+    }
+  }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -494,7 +594,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> names = {"GT04", "GT13", "GT18", "lemur"};
   std::string layers_dir;
   bool quick = false, scaled = false, direct_scaled = false, cancel = false, incremental = false;
-  bool refine_only = false;
+  bool refine_only = false, estimates = false, large = false;
   std::vector<double> delays = {0.05, 0.2, 0.5, 1.0, 1.5, 2.0, 3.0, 3.5, 5.0, 8.0, 12.0, 20.0};
   MatteSessionSettings settings;
   int steps = 12;
@@ -517,6 +617,10 @@ int main(int argc, char** argv) {
     } else if (a == "--delays" && i + 1 < argc) {
       delays.clear();
       for (const std::string& d : split(argv[++i])) delays.push_back(std::atof(d.c_str()));
+    } else if (a == "--estimates") {
+      estimates = true;
+    } else if (a == "--large") {
+      large = true;
     } else if (a == "--cancel") {
       cancel = true;
     } else if (a == "--quick") {
@@ -531,7 +635,7 @@ int main(int argc, char** argv) {
           "usage: %s [--data DIR] [--images A,B,...] [--quick] [--scaled] "
           "[--direct-scaled] [--cancel [--delays A,B]] [--incremental|--refine [--steps N] "
           "[--cache-gb G]] "
-          "[--write-layers DIR]\n",
+          "[--estimates [--large]] [--write-layers DIR]\n",
           argv[0]);
       return 2;
     }
@@ -567,6 +671,10 @@ int main(int argc, char** argv) {
       }
       continue;
     }
+    if (estimates) {  // its own cases, below
+      photos.push_back(std::move(p));
+      continue;
+    }
     for (bool scribble : {false, true}) {
       long unknowns = 0;
       const std::vector<uint32_t> layer = constraint_layer(p.trimap, scribble, &unknowns);
@@ -589,6 +697,20 @@ int main(int argc, char** argv) {
     photos.push_back(std::move(p));
   }
   if (incremental) return 0;
+  if (estimates) {
+    const Photo* gt04 = nullptr;
+    const Photo* gt18 = nullptr;
+    for (const Photo& p : photos) {
+      if (p.name == "GT04") gt04 = &p;
+      if (p.name == "GT18") gt18 = &p;
+    }
+    if (gt04 == nullptr) {
+      std::fprintf(stderr, "--estimates needs GT04 among the images\n");
+      return 1;
+    }
+    run_estimates(*gt04, gt18, large);
+    return 0;
+  }
   std::printf(
       "\nShared photographs (SAD /1000 over all pixels; \"SAD 1/1\": against the one-level "
       "result)\n");

@@ -23,21 +23,48 @@ CalcMethod choose_calc_method(const CalcOptions& opts, double unknowns) {
   return iterative ? CALC_METHOD_ITERATIVE : CALC_METHOD_LEVELS;
 }
 
+namespace {
+
+// Share of the region that is free of strokes, as far as the automatic levels' band is
+// concerned: 1 when the strokes cover at most kSparseStrokes of it (a few thin strokes far
+// apart: the coarse levels stay unsure almost everywhere and the band spreads over the whole
+// region), 0 when they cover kDenseStrokes or more (strokes along the edges, a trimap: the band
+// stays near the edges), log-linear in between.
+const double kSparseStrokes = 0.01, kDenseStrokes = 0.05;
+
+double spread_band_share(double pixels, double unknowns) {
+  const double covered = std::max(1.0 - unknowns / std::max(pixels, 1.0), 1e-9);
+  const double t = std::log(kDenseStrokes / covered) / std::log(kDenseStrokes / kSparseStrokes);
+  return std::min(1.0, std::max(0.0, t));
+}
+
+}  // namespace
+
 CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts) {
-  // Fitted to the benchmark on this machine class (two cores): GT04 with scribbles (426 k
-  // unknowns) and the same enlarged 2 to 5 times, and GT04 with its trimap (179 k).
+  // Fitted to matte_bench --estimates on this machine class (two cores, another job running
+  // beside): GT04 with its trimap (179 k unknowns), its scribbles (426 k), and 11 thin strokes
+  // on GT04 and GT18 and on GT04 enlarged 2, 3 and 5.16 times (12 MP).
   const double n = unknowns / 4.26e5;
+  const double megapixels = static_cast<double>(width) * height / 1e6;
+  const double spread = spread_band_share(static_cast<double>(width) * height, unknowns);
+  auto blend = [spread](double near_edges, double everywhere) {
+    return (1.0 - spread) * near_edges + spread * everywhere;
+  };
   switch (choose_calc_method(opts, unknowns)) {
     case CALC_METHOD_AUTO:
-      return {1.6 * std::pow(n, 0.75), 3.0e8 * std::pow(n, 0.6)};
+      // Near the edges the band, hence the cost, grows slower than the region; spread over the
+      // region, both grow with it: 15 s and 1.45 GB per megapixel.
+      return {blend(4.5 * std::pow(megapixels, 0.8), 15.0 * megapixels),
+              blend(3.0e8 * std::pow(n, 0.6), 1.45e9 * megapixels)};
     case CALC_METHOD_ITERATIVE:
-      return {7.0 * std::pow(n, 1.2), 9.0e8 * n};
+      // Conjugate gradients from the automatic levels' matte: with sparse strokes that matte is
+      // far from the solution, and the steps grow with the region.
+      return {blend(9.4 * std::pow(n, 0.66), 77.0 * std::pow(megapixels, 1.35)), 9.0e8 * n};
     case CALC_METHOD_LEVELS:
       break;
   }
-  // The direct solve grows faster than n^1.5 in time on these images; over several levels the
-  // coarsest, solved for every unknown, decides.
+  // The direct solve: over several levels the coarsest, solved for every unknown, decides.
   const int levels = usable_levels(width, height, std::max(opts.levels_num, 1), opts.window_radius);
   const double coarsest = n / std::pow(4.0, levels - 1);
-  return {10.0 * std::pow(coarsest, 1.8), 2.4e9 * std::pow(coarsest, 1.2)};
+  return {18.3 * std::pow(coarsest, 1.21), 2.4e9 * std::pow(coarsest, 1.2)};
 }
