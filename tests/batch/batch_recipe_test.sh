@@ -54,6 +54,16 @@ make_stroke_folder() {
   cp "$source/samples/lemur_strokes.png" "$1/strokes/broken.png"
 }
 
+# Whether PNG files $1 and $2 hold the same matte within the bound the engine keeps for a
+# matte calculated again (|difference| <= 2/255 on 99.5 % of the pixels): another machine's BLAS
+# may sum in another order. Files of other sizes, or not images, are not the same.
+same_matte() {
+  local pixels off
+  pixels=$(identify -format '%[fx:w*h]' "$2" 2>/dev/null) || return 1
+  off=$(compare -channel A -metric AE -fuzz 0.8% "$1" "$2" null: 2>&1) || [ "$off" != "" ]
+  [[ "$off" =~ ^[0-9]+$ ]] && [ $((off * 200)) -le "$pixels" ]
+}
+
 # Why out/$2.png in folder $1 differs from $tmp/single.png: missing, or how many pixels differ
 # and by how much; with the job log, so that a failure on another machine can be read.
 describe_difference() {
@@ -80,8 +90,14 @@ check_run() {
     photo=$(ls "$dir"/photos/"$n".*)
     quillane-matte --quiet --levels auto $options "$photo" "$dir/$layers/$n.png" "$tmp/single.png" ||
       fail "$name: a single run of $n failed"
-    cmp -s "$dir/out/$n.png" "$tmp/single.png" ||
-      fail "$name: out/$n.png is not a single run's matte: $(describe_difference "$dir" "$n")"
+    if ! cmp -s "$dir/out/$n.png" "$tmp/single.png"; then
+      if same_matte "$dir/out/$n.png" "$tmp/single.png"; then
+        echo "note: $name: out/$n.png is not byte-equal to a single run's matte:" \
+          "$(describe_difference "$dir" "$n")"
+      else
+        fail "$name: out/$n.png is not a single run's matte: $(describe_difference "$dir" "$n")"
+      fi
+    fi
     grep -qP "\t0\t0\t.*photos/$n\." "$dir/out/matte.log" || fail "$name: no successful log line for $n"
   done
   for n in $bad; do
