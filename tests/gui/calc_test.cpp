@@ -33,45 +33,7 @@ guint32 matte(int x, int y) {
   return pixbuf_pixel(ed->doc().pixbuf_alpha, x, y) >> 24;
 }
 
-// Watches the worker's stages on its thread: holds workers at the end of a stage until let go,
-// and fails a stage as if memory ran out.
-struct StageProbe : MatteStageObserver {
-  GMutex mutex;
-  GCond cond;
-  int hold_at = -1, fail_at = -1, holders = 0, let_go = 0;
-  bool before = false;  // hold before the stage instead of after it
-  std::atomic<int> holding{0};
-  void stage_begin(MatteStage stage) override {
-    if (stage == fail_at) throw std::bad_alloc();
-    if (before) hold(stage);
-  }
-  void stage_end(MatteStage stage) override {
-    if (!before) hold(stage);
-  }
-  void hold(MatteStage stage) {
-    g_mutex_lock(&mutex);
-    if (stage == hold_at) {
-      const int ticket = ++holders;
-      ++holding;
-      while (let_go < ticket) g_cond_wait(&cond, &mutex);
-      --holding;
-    }
-    g_mutex_unlock(&mutex);
-  }
-  void release(int n = 1 << 20) {  // lets the n longest waiting workers go on
-    g_mutex_lock(&mutex);
-    let_go += n;
-    g_cond_broadcast(&cond);
-    g_mutex_unlock(&mutex);
-  }
-} probe;
-
-// Runs the main loop until done() holds; false when the deadline passed first.
-bool loop_until(const std::function<bool()>& done, int seconds = 120) {
-  for (gint64 end = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC; !done(); settle(1))
-    if (g_get_monotonic_time() > end) return false;
-  return true;
-}
+StageProbe probe;
 
 // The options dialog's widget of this name (levels, active, softness, threshold, radius, auto,
 // solver) or button label.

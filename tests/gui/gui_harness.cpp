@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "gui/pixel_access.h"
@@ -289,6 +290,36 @@ void EditorTest::open_generated(int w, int h) {
   open(write_image(dir_, "generated.png", w, h, false, [](int x, int y) {
     return 0xff000000u | (guint32(x * 7 % 256) << 16) | (guint32(y * 5 % 256) << 8) | 90u;
   }));
+}
+
+bool loop_until(const std::function<bool()>& done, int seconds) {
+  for (gint64 end = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC; !done(); settle(1))
+    if (g_get_monotonic_time() > end) return false;
+  return true;
+}
+
+void StageProbe::stage_begin(MatteStage stage) {
+  if (stage == fail_at) throw std::bad_alloc();
+  if (before) hold(stage);
+}
+void StageProbe::stage_end(MatteStage stage) {
+  if (!before) hold(stage);
+}
+void StageProbe::hold(MatteStage stage) {
+  g_mutex_lock(&mutex);
+  if (stage == hold_at) {
+    const int ticket = ++holders;
+    ++holding;
+    while (let_go < ticket) g_cond_wait(&cond, &mutex);
+    --holding;
+  }
+  g_mutex_unlock(&mutex);
+}
+void StageProbe::release(int n) {
+  g_mutex_lock(&mutex);
+  let_go += n;
+  g_cond_broadcast(&cond);
+  g_mutex_unlock(&mutex);
 }
 
 void EditorTest::with_dialogs(Steps steps, const std::function<void()>& action) {

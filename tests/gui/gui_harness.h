@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +26,24 @@ extern Editor* ed;  // the editor of the running test
 bool gui_available();
 std::string fresh_dir(const std::string& name);  // a new empty folder of this run
 void settle(int ms = 0);  // runs the main loop until idle and at least ms have passed
+
+// Runs the main loop until done() holds; false when the deadline passed first.
+bool loop_until(const std::function<bool()>& done, int seconds = 120);
+
+// Watches a calculation's stages on its thread: holds workers at hold_at (after the stage, or
+// before it with `before`) until let go, ticket by ticket, and fails fail_at as if memory ran
+// out. Install as the editor's worker_observer.
+struct StageProbe : MatteStageObserver {
+  GMutex mutex;
+  GCond cond;
+  int hold_at = -1, fail_at = -1, holders = 0, let_go = 0;
+  bool before = false;
+  std::atomic<int> holding{0};
+  void stage_begin(MatteStage stage) override;
+  void stage_end(MatteStage stage) override;
+  void hold(MatteStage stage);
+  void release(int n = 1 << 20);  // lets the n longest waiting workers go on
+};
 
 // Pointer events on the canvas in window coordinates; a drag ends with a motion without button.
 void press(double x, double y, guint state = 0, guint button = 1);

@@ -37,44 +37,7 @@ guint32 matte(int x, int y) {
 std::string state() {
   return live_state_text(*ed);
 }
-bool loop_until(const std::function<bool()>& done, int seconds = 120) {
-  for (gint64 end = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC; !done(); settle(1))
-    if (g_get_monotonic_time() > end) return false;
-  return true;
-}
-
-// Holds the calculating thread at a stage until let go (ticket by ticket), or fails a stage as
-// if memory ran out.
-struct Probe : MatteStageObserver {
-  GMutex mutex;
-  GCond cond;
-  int hold_at = -1, fail_at = -1, holders = 0, let_go = 0;
-  bool before = true;
-  std::atomic<int> holding{0};
-  void stage_begin(MatteStage s) override {
-    if (s == fail_at) throw std::bad_alloc();
-    if (before) hold(s);
-  }
-  void stage_end(MatteStage s) override {
-    if (!before) hold(s);
-  }
-  void hold(MatteStage s) {
-    g_mutex_lock(&mutex);
-    if (s == hold_at) {
-      const int ticket = ++holders;
-      ++holding;
-      while (let_go < ticket) g_cond_wait(&cond, &mutex);
-      --holding;
-    }
-    g_mutex_unlock(&mutex);
-  }
-  void release(int n = 1 << 20) {
-    g_mutex_lock(&mutex);
-    let_go += n;
-    g_cond_broadcast(&cond);
-    g_mutex_unlock(&mutex);
-  }
-} probe;
+StageProbe probe;  // SetUp holds before the stage
 
 // Counts the calculation threads alive, and the most ever alive at once.
 std::atomic<int> alive{0}, most{0};
