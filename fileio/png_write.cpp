@@ -7,22 +7,18 @@
 #include <cstring>
 #include <new>
 
-namespace {
-
-bool valid_channels(int channels) {
+bool png_channels_supported(int channels) {
   return channels == 1 || channels == 3 || channels == 4;
 }
 
-// libpng's simplified format code (PNG_FORMAT_GRAY is 0, so validity is checked apart).
-png_uint_32 format_for(int channels) {
+unsigned png_simplified_format(int channels) {
+  // PNG_FORMAT_GRAY is 0, so validity is checked apart.
   return channels == 1 ? PNG_FORMAT_GRAY : channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_RGBA;
 }
 
-}  // namespace
-
 bool png_encode(const uint8_t* pixels, int width, int height, int channels, int stride,
                 std::vector<uint8_t>* png, std::string* error) {
-  if (!valid_channels(channels) || width < 1 || height < 1 || stride < width * channels) {
+  if (!png_channels_supported(channels) || width < 1 || height < 1 || stride < width * channels) {
     *error = "unsupported image size or channel count";
     return false;
   }
@@ -31,7 +27,7 @@ bool png_encode(const uint8_t* pixels, int width, int height, int channels, int 
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
-  image.format = format_for(channels);
+  image.format = png_simplified_format(channels);
   // First the size, then the bytes: libpng tells how much room the file needs.
   png_alloc_size_t size = 0;
   if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {

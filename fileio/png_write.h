@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+// Whether 8-bit images of channels bytes a pixel can be read and written: 1 grey, 3 RGB, 4 RGBA.
+bool png_channels_supported(int channels);
+
+// libpng's simplified-API format code (PNG_FORMAT_*) for a supported channel count.
+unsigned png_simplified_format(int channels);
+
 // Encodes an 8-bit image as PNG (default compression, no extra chunks).
 // In pixels: height rows of stride bytes, each width pixels of channels bytes (1 grey, 3 RGB,
 //   4 RGBA not premultiplied), rows top to bottom. stride >= width * channels.

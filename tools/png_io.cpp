@@ -6,24 +6,11 @@
 
 #include "fileio/png_write.h"
 
-namespace {
-
-bool valid_channels(int channels) {
-  return channels == 1 || channels == 3 || channels == 4;
-}
-
-// libpng's simplified format code (PNG_FORMAT_GRAY is 0, so validity is checked apart).
-png_uint_32 format_for(int channels) {
-  return channels == 1 ? PNG_FORMAT_GRAY : channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_RGBA;
-}
-
-}  // namespace
-
 bool png_read(const std::string& path, int channels, PngPixels* out, std::string* error) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
-  if (!valid_channels(channels)) {
+  if (!png_channels_supported(channels)) {
     *error = "unsupported channel count";
     return false;
   }
@@ -31,7 +18,7 @@ bool png_read(const std::string& path, int channels, PngPixels* out, std::string
     *error = image.message;
     return false;
   }
-  image.format = format_for(channels);
+  image.format = png_simplified_format(channels);
   out->width = static_cast<int>(image.width);
   out->height = static_cast<int>(image.height);
   out->channels = channels;
@@ -52,9 +39,9 @@ bool describe(const PngPixels& pixels, png_image* image, std::string* error) {
   image->version = PNG_IMAGE_VERSION;
   image->width = static_cast<png_uint_32>(pixels.width);
   image->height = static_cast<png_uint_32>(pixels.height);
-  image->format = format_for(pixels.channels);
-  if (!valid_channels(pixels.channels)) *error = "unsupported channel count";
-  return valid_channels(pixels.channels);
+  image->format = png_simplified_format(pixels.channels);
+  if (!png_channels_supported(pixels.channels)) *error = "unsupported channel count";
+  return png_channels_supported(pixels.channels);
 }
 
 }  // namespace
