@@ -140,6 +140,18 @@ class Tool : public testing::Test {
   }
 
   // Files in the folder other than the ones a test wrote itself.
+  // Commands run as nobody when the tests run as root (root may write anything): $NOBODY is
+  // their prefix, $NOBODY_TOOL a copy of the tool in the test's folder, which nobody can reach
+  // where the build tree may be private.
+  void as_nobody_when_root() {
+    setenv("NOBODY", geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
+    std::filesystem::copy_file(QUILLANE_MATTE_PATH, path("in-tool"),
+                               std::filesystem::copy_options::overwrite_existing);
+    chmod(path("in-tool").c_str(), 0755);
+    chmod(dir_.c_str(), 0755);
+    setenv("NOBODY_TOOL", path("in-tool").c_str(), 1);
+  }
+
   std::vector<std::string> leftovers() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
@@ -331,8 +343,8 @@ TEST_F(Tool, OutputIsWrittenWhereItPoints) {
   stat(path("sticky/out.png").c_str(), &st);
   const ino_t sticky = st.st_ino;
   // Write-protected: refused, as nobody when the tests run as root (root may write anything).
-  setenv("NOBODY", geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
-  Result refused = run("$I $L open/out.png", "$NOBODY $TOOL");
+  as_nobody_when_root();
+  Result refused = run("$I $L open/out.png", "$NOBODY $NOBODY_TOOL");
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err,
             "quillane-matte: cannot write 'open/out.png': OUTPUT is write-protected; --force "
@@ -380,7 +392,7 @@ TEST_F(Tool, AnInterruptedWriteLeavesTheOutputAsItWas) {
   ASSERT_EQ(run(args + "in-ref.png").exit_code, 0);
   const std::string png = read_file(path("in-ref.png"));
   ASSERT_EQ(run("", "chmod 755 . in-*.png; mkdir locked; touch locked/out.png").exit_code, 0);
-  setenv("NOBODY", geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
+  as_nobody_when_root();
   // OUTPUT, the system call whose start brings the signal, the signal, the exit status.
   for (auto [output, call, signal, exit_code] :
        std::vector<std::tuple<std::string, std::string, std::string, int>>{
@@ -401,7 +413,8 @@ TEST_F(Tool, AnInterruptedWriteLeavesTheOutputAsItWas) {
               0);
     const std::string tool = (output[0] == 'l' ? "$NOBODY " : "") +
                              ("strace -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
-                              ":signal=" + signal + ":when=1 $TOOL");
+                              ":signal=" + signal + ":when=1 ") +
+                             (output[0] == 'l' ? "$NOBODY_TOOL" : "$TOOL");
     Result r = run(args + output, call.empty() ? "ulimit -f 1; $TOOL" : tool);
     EXPECT_EQ(r.exit_code, exit_code) << at << r.err;
     EXPECT_EQ(r.err, call.empty() ? "quillane-matte: cannot write 'out.png': File too large\n" : "")
