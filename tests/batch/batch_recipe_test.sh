@@ -77,6 +77,7 @@ describe_difference() {
       "$(compare -metric PAE "$out" "$tmp/single.png" null: 2>&1)"
   fi
   printf '; job log: %s' "$(tr '\t\n' ' |' <"$1/out/matte.log" 2>/dev/null)"
+  printf '; stderr: %s' "$(tr '\n' '|' <"$1/stderr" 2>/dev/null)"
 }
 
 # In folder $1 after block $2: exit status $3; out/NAME.png as a single run makes it for the
@@ -144,7 +145,8 @@ fi
 cat >"$tmp/ssh" <<'SSH'
 #!/bin/sh
 # ssh [options] [user@]host [--] command: runs command here in the host's own home folder,
-# with the test's tool and the system's programs only.
+# with the test's tool and the system's programs only, in the environment an ssh login gives
+# (sshd sets SHELL, which parallel's remote worker runs the job with; a CI job may have none).
 echo "$*" >>"$MACHINES/ssh.log"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -157,7 +159,8 @@ host=${1#*@}
 shift
 [ "${1:-}" = -- ] && shift
 mkdir -p "$MACHINES/$host" && cd "$MACHINES/$host" &&
-  HOME=$MACHINES/$host PATH=$TOOL_DIR:/usr/bin:/bin exec sh -c "$*"
+  exec env -i HOME="$MACHINES/$host" PATH="$TOOL_DIR:/usr/bin:/bin" SHELL=/bin/sh \
+    USER="$(id -un)" LOGNAME="$(id -un)" LANG=C.UTF-8 sh -c "$*"
 SSH
 chmod +x "$tmp/ssh"
 export PARALLEL_SSH=$tmp/ssh MACHINES=$tmp/machines TOOL_DIR=$tmp/bin
