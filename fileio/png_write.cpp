@@ -28,14 +28,11 @@ bool png_encode(const uint8_t* pixels, int width, int height, int channels, int 
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
   image.format = png_simplified_format(channels);
-  // First the size, then the bytes: libpng tells how much room the file needs.
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
-    *error = image.message;
-    return false;
-  }
+  // One pass into room for the largest file libpng can make of these pixels: asking for the
+  // size first would encode the image twice.
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
   try {
-    png->assign(size, 0);
+    png->resize(size);
   } catch (const std::bad_alloc&) {
     *error = "not enough memory to encode the PNG";
     return false;
