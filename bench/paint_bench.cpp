@@ -33,6 +33,7 @@
 #include "gui/gtk_file_IO.h"
 #include "gui/gtkquillane.h"
 #include "gui/history.h"
+#include "gui/image_source.h"
 #include "gui/live_matte.h"
 #include "gui/matte_write.h"
 #include "gui/platform.h"
@@ -405,20 +406,31 @@ void fill_table(Editor* ed, const std::string& dir) {
       const char* name;
       double (*fill)(Editor*, int, int, bool);
       bool eraser;
-    } rows[] = {{"whole area (polygon)", polygon_fill, false},
-                {"circle (freehand)", freehand_fill, false},
-                {"whole area, eraser", polygon_fill, true}};
+      bool picture;  // the live matte's picture shown in the image's place
+    } rows[] = {{"whole area (polygon)", polygon_fill, false, false},
+                {"circle (freehand)", freehand_fill, false, false},
+                {"whole area, eraser", polygon_fill, true, false},
+                {"eraser, live picture", polygon_fill, true, true}};
     for (const Row& row : rows) {
       if (row.eraser)
         cb_set_Eraser(nullptr, ed);
       else
         cb_set_FG(nullptr, ed);
+      if (row.picture) {
+        cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+        cairo_t* cr = cairo_create(picture);
+        cairo_set_source_rgb(cr, 0.2, 0.7, 0.4);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        set_backdrop(&ed->view, picture);
+      }
       double plain = 0, shown = 0;
       for (int i = 0; i < rounds; ++i) {
         plain += row.fill(ed, w, h, false) / rounds;
         shown += row.fill(ed, w, h, true) / rounds;
       }
       std::printf("%-8.1f %-22s %16.1f %18.1f\n", zoom, row.name, plain, shown);
+      if (row.picture) set_backdrop(&ed->view, nullptr);
     }
     // Undo replays every fill left from the base: keep one, time its replay.
     clear_history(ed);

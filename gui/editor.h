@@ -102,8 +102,11 @@ struct View {
   cairo_surface_t* scaled_source = nullptr;
   double scaled_for = 0;
   // While the live matte is on: the image composed with its matte (matte_display.h), drawn in
-  // place of pixbuf_image. Owned; null otherwise.
+  // place of pixbuf_image. Owned; null otherwise. Set through set_backdrop() (image_source.h),
+  // which keeps its copy scaled to the zoom backdrop_scaled_for below 100 % in step.
   cairo_surface_t* backdrop = nullptr;
+  cairo_surface_t* scaled_backdrop = nullptr;
+  double backdrop_scaled_for = 0;
   StatusMessages said;          // what the status bar said last
   bool restoring_zoom = false;  // the zoom adjustment is being put back after a refusal
 };

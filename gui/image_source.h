@@ -3,7 +3,8 @@
 // convert the whole pixbuf on every call. Below 100 % a second copy holds the image already
 // scaled to the zoom (no larger than the image), so that repainting large areas, as a lasso
 // fill with the eraser or an undo does, copies pixels instead of filtering the whole image
-// again; it gives the pixels that painting the image at that scale gives.
+// again; it gives the pixels that painting the image at that scale gives. The live matte's
+// picture of the image has a scaled copy of its own, for the same reason.
 #ifndef QUILLANE_GUI_IMAGE_SOURCE_H
 #define QUILLANE_GUI_IMAGE_SOURCE_H
 
@@ -19,5 +20,9 @@ void set_source_image(View* view, cairo_t* cr);
 // Forgets the copy; call after the pixels of the document's pixbufs change. Switching
 // pixbuf_image between the two needs no call.
 void invalidate_image_source(View* view);
+
+// Makes picture the live matte's picture of the image (View::backdrop; owned by the view from
+// now on, null for none), releasing the previous one and its scaled copy. Paints nothing.
+void set_backdrop(View* view, cairo_surface_t* picture);
 
 #endif

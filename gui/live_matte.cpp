@@ -113,8 +113,7 @@ cairo_surface_t* compose_preview(const Editor& ed) {
 // mode shows it.
 void show_picture(Editor& ed, cairo_surface_t* picture) {
   View& view = ed.view;
-  if (view.backdrop != nullptr) cairo_surface_destroy(view.backdrop);
-  view.backdrop = picture;
+  set_backdrop(&view, picture);
   GdkPixbuf*& shown = ed.live.shown_image;
   if (shown != nullptr) g_object_unref(shown);
   shown = picture != nullptr ? GDK_PIXBUF(g_object_ref(ed.doc().pixbuf_no_alpha)) : nullptr;
@@ -451,8 +450,7 @@ void release_live_matte(Editor& ed) {
   unschedule(live);
   stop_timer(live);
   forget_session(live);
-  if (ed.view.backdrop != nullptr) cairo_surface_destroy(ed.view.backdrop);
-  ed.view.backdrop = nullptr;
+  set_backdrop(&ed.view, nullptr);
   if (live.shown_image != nullptr) g_object_unref(live.shown_image);
   live.shown_image = nullptr;
 }

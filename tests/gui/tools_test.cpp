@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gui/image_source.h"
 #include "gui/lasso.h"
 #include "gui/shortcuts.h"
 #include "gui/tool_group.h"
@@ -400,32 +401,55 @@ TEST_F(ToolsTest, ZoomToFitShowsTheWholeImage) {
 }
 
 // Below 100 % the eraser's fill shows the image exactly as the view shows it after a zoom:
-// erased strokes leave no trace on the view, whatever the size and zoom.
+// erased strokes leave no trace on the view, whatever the size and zoom. The same holds for
+// the live matte's picture of the image, which is shown in the image's place, and for a new
+// picture at the same zoom (each round's picture has colours of its own).
 TEST_F(ToolsTest, AnEraserFillShowsTheImageAsTheZoomShowsIt) {
-  for (double z : {25.0, 50.0, 75.0}) {
-    SCOPED_TRACE(z);
-    open_generated(61, 43);
-    zoom(z);
-    gtk_adjustment_set_value(ed->view.brush_adjustment, 30);
-    click(TOOL_FG);
-    drag(2, 2, 30, 20);
-    click(TOOL_ERASER);
-    click(TOOL_LASSO);
-    const int w = cairo_image_surface_get_width(ed->view.win_surf);
-    const int h = cairo_image_surface_get_height(ed->view.win_surf);
-    outline({{0, 0}, {60, 0}, {60, 42}, {0, 42}}, true);
-    EXPECT_EQ(layer_snapshot(), std::vector<guint32>(61 * 43, 0u));
-    cairo_surface_t* want = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-    cairo_t* cr = cairo_create(want);
-    cairo_scale(cr, ed->view.scale, ed->view.scale);
-    gdk_cairo_set_source_pixbuf(cr, ed->doc().pixbuf_no_alpha, 0, 0);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(want);
-    EXPECT_TRUE(same_pixels(w, h, view_pixel, [want](int x, int y) {
-      return reinterpret_cast<const guint32*>(cairo_image_surface_get_data(want) +
-                                              y * cairo_image_surface_get_stride(want))[x];
-    }));
-    cairo_surface_destroy(want);
-  }
+  int round = 0;
+  for (bool picture : {false, true})
+    for (double z : {25.0, 50.0, 50.0, 75.0}) {
+      SCOPED_TRACE(std::string(picture ? "live picture, " : "image, ") + std::to_string(z));
+      ++round;
+      open_generated(61, 43);
+      cairo_surface_t* backdrop = nullptr;
+      if (picture) {
+        backdrop = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 61, 43);
+        cairo_t* c = cairo_create(backdrop);
+        cairo_pattern_t* ramp = cairo_pattern_create_linear(0, 0, 61, 43);
+        cairo_pattern_add_color_stop_rgb(ramp, 0, 1, 0, 0.1 * round);
+        cairo_pattern_add_color_stop_rgb(ramp, 1, 0, 0.8, 0.2);
+        cairo_set_source(c, ramp);
+        cairo_paint(c);
+        cairo_pattern_destroy(ramp);
+        cairo_destroy(c);
+        set_backdrop(&ed->view, cairo_surface_reference(backdrop));
+      }
+      zoom(z);
+      gtk_adjustment_set_value(ed->view.brush_adjustment, 30);
+      click(TOOL_FG);
+      drag(2, 2, 30, 20);
+      click(TOOL_ERASER);
+      click(TOOL_LASSO);
+      const int w = cairo_image_surface_get_width(ed->view.win_surf);
+      const int h = cairo_image_surface_get_height(ed->view.win_surf);
+      outline({{0, 0}, {60, 0}, {60, 42}, {0, 42}}, true);
+      EXPECT_EQ(layer_snapshot(), std::vector<guint32>(61 * 43, 0u));
+      cairo_surface_t* want = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+      cairo_t* cr = cairo_create(want);
+      cairo_scale(cr, ed->view.scale, ed->view.scale);
+      if (picture)
+        cairo_set_source_surface(cr, backdrop, 0, 0);
+      else
+        gdk_cairo_set_source_pixbuf(cr, ed->doc().pixbuf_no_alpha, 0, 0);
+      cairo_paint(cr);
+      cairo_destroy(cr);
+      cairo_surface_flush(want);
+      EXPECT_TRUE(same_pixels(w, h, view_pixel, [want](int x, int y) {
+        return reinterpret_cast<const guint32*>(cairo_image_surface_get_data(want) +
+                                                y * cairo_image_surface_get_stride(want))[x];
+      }));
+      cairo_surface_destroy(want);
+      set_backdrop(&ed->view, nullptr);
+      if (backdrop != nullptr) cairo_surface_destroy(backdrop);
+    }
 }
