@@ -89,6 +89,15 @@ guint32 pixbuf_pixel(GdkPixbuf* pixbuf, int x, int y) {
   gdkpixbuf_get_pixel(pixbuf, x, y, &r, &g, &b, &a);
   return word(a, r, g, b);
 }
+
+guint32 matte(int x, int y) {
+  return pixbuf_pixel(ed->doc().pixbuf_alpha, x, y) >> 24;
+}
+
+guint32 halves(int x, int y) {
+  guint32 v = x < kHalvesWidth / 2 ? 30u + (x + y) % 4 : 220u + (x + y) % 4;
+  return 0xff000000u | v * 0x010101u;
+}
 Pixels pixels_of(GdkPixbuf* pixbuf) {
   return [pixbuf](int x, int y) { return pixbuf_pixel(pixbuf, x, y); };
 }

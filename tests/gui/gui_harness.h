@@ -56,6 +56,12 @@ using Pixels = std::function<guint32(int, int)>;
 guint32 layer_pixel(int x, int y);
 guint32 view_pixel(int x, int y);
 guint32 pixbuf_pixel(GdkPixbuf* pixbuf, int x, int y);
+guint32 matte(int x, int y);  // the document's alpha at (x, y), 0..255
+
+// The calculation tests' image: kHalvesWidth x kHalvesHeight, dark left of x = 20, bright from
+// there on, with a little texture (the pixels of any larger size continue the pattern).
+constexpr int kHalvesWidth = 40, kHalvesHeight = 30;
+guint32 halves(int x, int y);
 Pixels pixels_of(GdkPixbuf* pixbuf);
 std::vector<guint32> layer_snapshot();
 ::testing::AssertionResult same_pixels(int w, int h, const Pixels& got, const Pixels& want,

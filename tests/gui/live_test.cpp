@@ -25,15 +25,7 @@
 
 namespace {
 
-const int W = 40, H = 30;
-
-guint32 halves(int x, int y) {  // dark on the left, bright on the right, a little texture
-  guint32 v = x < W / 2 ? 30u + (x + y) % 4 : 220u + (x + y) % 4;
-  return 0xff000000u | v * 0x010101u;
-}
-guint32 matte(int x, int y) {
-  return pixbuf_pixel(ed->doc().pixbuf_alpha, x, y) >> 24;
-}
+const int W = kHalvesWidth, H = kHalvesHeight;
 std::string state() {
   return live_state_text(*ed);
 }
