@@ -20,6 +20,7 @@
 #include "matting/blas_guard.h"
 #include "matting/calc_control.h"
 #include "matting/interruptible_blas.h"
+#include "matting/serial_openmp.h"
 #include "matting/parallel.h"
 
 namespace {
@@ -129,6 +130,7 @@ class SerialLibraries {
   int blas_previous_ = 0;
   void (*omp_set_)(int) = nullptr;
   int omp_previous_ = -1;
+  SerialOpenMP plain_regions_;  // and without a team's cost
 };
 
 // What one worker thread keeps between tiles.
