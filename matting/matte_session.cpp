@@ -11,6 +11,7 @@
 #include "matting/calc_plan.h"
 #include "matting/conjugate_gradients.h"
 #include "matting/constrained_system.h"
+#include "matting/large_pages.h"
 #include "matting/pyramid.h"
 #include "matting/resample.h"
 #include "matting/schwarz_solver.h"
@@ -180,6 +181,7 @@ void MatteSession::Impl::solve(SessionLevel& l, double** mask, double** value, d
 MatteSession::MatteSession(const TIFF_img& image, const CalcOptions& opts,
                            const MatteSessionSettings& settings)
     : impl_(new Impl) {
+  use_large_pages_in_suitesparse();
   impl_->opts = opts;
   impl_->settings = settings;
   impl_->levels.push_back(std::make_unique<SessionLevel>());

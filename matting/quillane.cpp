@@ -15,6 +15,7 @@
 #include "matting/matte_session.h"
 #include "matting/imgutil.h"
 #include "matting/iterative_solve.h"
+#include "matting/large_pages.h"
 #include "matting/pyramid.h"
 #include "matting/resample.h"
 #include "matting/solve_alpha.h"
@@ -129,6 +130,7 @@ int calculate_matte(TIFF_img* image, double** stroke_mask, double** stroke_value
                     const CalcOptions& opts, TIFF_img* alpha_img, CalcControl* control) {
   // An error left on this thread's register by an earlier run would silence the containers.
   LASClearError();
+  use_large_pages_in_suitesparse();
   const int width = image->width, height = image->height;
   const int active = std::min(opts.active_levels_num, opts.levels_num);
   int status = -3;  // stays when no solve runs
