@@ -41,9 +41,9 @@ double spread_band_share(double pixels, double unknowns) {
 }  // namespace
 
 CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts) {
-  // Fitted to matte_bench --estimates on this machine class (two cores, another job running
-  // beside): GT04 with its trimap (179 k unknowns), its scribbles (426 k), and 11 thin strokes
-  // on GT04 and GT18 and on GT04 enlarged 2, 3 and 5.16 times (12 MP).
+  // Fitted to matte_bench --estimates on this machine class (two cores, nothing else running):
+  // GT04 with its trimap (179 k unknowns), its scribbles (426 k), and 11 thin strokes on GT04
+  // and GT18 and on GT04 enlarged 2, 3 and 5.16 times (12 MP).
   const double n = unknowns / 4.26e5;
   const double megapixels = static_cast<double>(width) * height / 1e6;
   const double spread = spread_band_share(static_cast<double>(width) * height, unknowns);
@@ -53,18 +53,18 @@ CalcEstimate estimate_calculation(int width, int height, double unknowns, const 
   switch (choose_calc_method(opts, unknowns)) {
     case CALC_METHOD_AUTO:
       // Near the edges the band, hence the cost, grows slower than the region; spread over the
-      // region, both grow with it: 15 s and 1.45 GB per megapixel.
-      return {blend(4.5 * std::pow(megapixels, 0.8), 15.0 * megapixels),
+      // region, both grow with it: 5.2 s and 1.45 GB per megapixel.
+      return {blend(1.55 * std::pow(megapixels, 0.8), 5.2 * megapixels),
               blend(3.0e8 * std::pow(n, 0.6), 1.45e9 * megapixels)};
     case CALC_METHOD_ITERATIVE:
       // Conjugate gradients from the automatic levels' matte: with sparse strokes that matte is
       // far from the solution, and the steps grow with the region.
-      return {blend(9.4 * std::pow(n, 0.66), 77.0 * std::pow(megapixels, 1.35)), 9.0e8 * n};
+      return {blend(3.35 * std::pow(n, 0.66), 43.5 * std::pow(megapixels, 1.35)), 9.0e8 * n};
     case CALC_METHOD_LEVELS:
       break;
   }
   // The direct solve: over several levels the coarsest, solved for every unknown, decides.
   const int levels = usable_levels(width, height, std::max(opts.levels_num, 1), opts.window_radius);
   const double coarsest = n / std::pow(4.0, levels - 1);
-  return {18.3 * std::pow(coarsest, 1.21), 2.4e9 * std::pow(coarsest, 1.2)};
+  return {10.7 * std::pow(coarsest, 1.21), 3.0e9 * std::pow(coarsest, 1.2)};
 }
