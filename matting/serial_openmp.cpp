@@ -28,7 +28,8 @@ long serial_openmp_regions() {
 }
 
 extern "C" void GOMP_parallel(Region fn, void* data, unsigned num_threads, unsigned flags) {
-  static GompParallel* const real = reinterpret_cast<GompParallel*>(dlsym(RTLD_NEXT, "GOMP_parallel"));
+  static GompParallel* const real =
+      reinterpret_cast<GompParallel*>(dlsym(RTLD_NEXT, "GOMP_parallel"));
   static TeamSize* const team_size =
       reinterpret_cast<TeamSize*>(dlsym(RTLD_DEFAULT, "omp_get_num_threads"));
   // Inside a team the region's work is shared out by the team's size: only libgomp may run it.

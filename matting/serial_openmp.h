@@ -13,7 +13,7 @@
 
 class SerialOpenMP {
  public:
-  SerialOpenMP();  // from now on regions of every thread run as plain calls (see above)
+  SerialOpenMP();   // from now on regions of every thread run as plain calls (see above)
   ~SerialOpenMP();  // when the last object ends, regions go to libgomp again
   SerialOpenMP(const SerialOpenMP&) = delete;
   SerialOpenMP& operator=(const SerialOpenMP&) = delete;
