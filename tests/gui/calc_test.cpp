@@ -47,11 +47,7 @@ class CalcTest : public EditorTest {
   void SetUp() override {
     EditorTest::SetUp();
     if (IsSkipped()) return;
-    probe.hold_at = probe.fail_at = -1;
-    probe.holders = probe.let_go = 0;
-    probe.before = false;
-    ed->calc.worker_observer = &probe;
-    open(write_image(dir_, "halves.png", W, H, false, halves));
+    open_halves_watched(&probe, false);
     gtk_adjustment_set_value(ed->view.brush_adjustment, 3);
   }
   void TearDown() override {

@@ -301,6 +301,14 @@ void EditorTest::open_generated(int w, int h) {
   }));
 }
 
+void EditorTest::open_halves_watched(StageProbe* probe, bool before) {
+  probe->hold_at = probe->fail_at = -1;
+  probe->holders = probe->let_go = 0;
+  probe->before = before;
+  ed->calc.worker_observer = probe;
+  open(write_image(dir_, "halves.png", kHalvesWidth, kHalvesHeight, false, halves));
+}
+
 bool loop_until(const std::function<bool()>& done, int seconds) {
   for (gint64 end = g_get_monotonic_time() + gint64(seconds) * G_USEC_PER_SEC; !done(); settle(1))
     if (g_get_monotonic_time() > end) return false;

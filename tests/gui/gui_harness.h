@@ -97,6 +97,9 @@ class EditorTest : public ::testing::Test {
   void TearDown() override;
   void open(const std::string& path, int mode = OPEN_DEFAULT);  // fails the test on error
   void open_generated(int w, int h);  // an opaque image whose colour follows the position
+  // The calculation tests' start: probe (borrowed) reset to hold and fail nothing, observing
+  // the editor's workers (before: stage_begin rather than stage_end holds), and halves() open.
+  void open_halves_watched(StageProbe* probe, bool before);
   // Runs action while steps answer modal dialogs in order (from a timeout inside
   // gtk_dialog_run()); expects every step used and no other dialog (any is cancelled).
   void with_dialogs(Steps steps, const std::function<void()>& action);

@@ -56,13 +56,9 @@ class LiveTest : public EditorTest {
   void SetUp() override {
     EditorTest::SetUp();
     if (IsSkipped()) return;
-    probe.hold_at = probe.fail_at = -1;
-    probe.holders = probe.let_go = 0;
-    probe.before = true;
     alive = most = 0;
-    ed->calc.worker_observer = &probe;
     ed->calc.thread_create = counting_create;
-    open(write_image(dir_, "halves.png", W, H, false, halves));
+    open_halves_watched(&probe, true);
     gtk_adjustment_set_value(ed->view.brush_adjustment, 3);
     show(SHOW_OVERLAY);  // an earlier test's choice is kept in the settings file
   }
