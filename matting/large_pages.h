@@ -12,7 +12,7 @@
 #include <cstddef>
 
 // Makes SuiteSparse's malloc, calloc and realloc (SuiteSparse_config) advise huge pages for the
-// blocks they return of min_bytes or more, by wrapping the functions installed at the first
+// blocks they return of 4 MiB or more, by wrapping the functions installed at the first
 // call; later calls do nothing. Call before a calculation, from any thread. A program (or a
 // test) may install functions of its own afterwards; those are then used as they are.
 void use_large_pages_in_suitesparse();
