@@ -13,7 +13,7 @@ bool png_channels_supported(int channels);
 // libpng's simplified-API format code (PNG_FORMAT_*) for a supported channel count.
 unsigned png_simplified_format(int channels);
 
-// Encodes an 8-bit image as PNG (default compression, no extra chunks).
+// Encodes an 8-bit image as PNG (an sRGB chunk, no others; Paeth filter, run-length deflate).
 // In pixels: height rows of stride bytes, each width pixels of channels bytes (1 grey, 3 RGB,
 //   4 RGBA not premultiplied), rows top to bottom. stride >= width * channels.
 // Out *png: the whole PNG file (replaced). Returns false with a one-line reason in *error for

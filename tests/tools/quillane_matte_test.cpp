@@ -1,6 +1,7 @@
 // The command-line tool, run through the shell in a folder of small generated files.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "fileio/png_write.h"
 #include "matting/calc_options.h"
 #include "tools/png_io.h"
 
@@ -165,6 +168,50 @@ class Tool : public testing::Test {
 
   std::string dir_;
 };
+
+// The encoder's files decode to the pixels given, for each channel count, padded strides, noise
+// and flat runs; what it cannot encode is refused with a reason.
+TEST(PngEncoder, FilesDecodeToThePixelsGiven) {
+  struct Case {
+    int width, height, channels, pad;
+  } cases[] = {{1, 1, 1, 0}, {37, 5, 3, 3}, {64, 48, 4, 0}, {300, 7, 1, 5}, {5, 300, 4, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.channels);
+    const int stride = c.width * c.channels + c.pad;
+    std::vector<uint8_t> pixels(static_cast<size_t>(stride) * c.height);
+    for (size_t i = 0; i < pixels.size(); ++i)  // odd rows noise, even rows flat
+      pixels[i] = (i / stride) % 2 ? uint8_t((i * 2654435761u) >> 13) : uint8_t(i / stride);
+    std::vector<uint8_t> file;
+    std::string error;
+    ASSERT_TRUE(png_encode(pixels.data(), c.width, c.height, c.channels, stride, &file, &error))
+        << error;
+    EXPECT_NE(std::string(file.begin(), file.end()).find("sRGB"), std::string::npos);
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
+    image.format = png_simplified_format(c.channels);
+    std::vector<uint8_t> decoded(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
+    ASSERT_EQ(int(image.width), c.width);
+    ASSERT_EQ(int(image.height), c.height);
+    for (int y = 0; y < c.height; ++y)
+      ASSERT_TRUE(std::equal(pixels.begin() + size_t(y) * stride,
+                             pixels.begin() + size_t(y) * stride + c.width * c.channels,
+                             decoded.begin() + size_t(y) * c.width * c.channels))
+          << "row " << y;
+  }
+  const uint8_t pixel[8] = {};
+  struct Bad {
+    int width, height, channels, stride;
+  } bad[] = {{1, 1, 2, 2}, {2, 1, 3, 5}, {0, 1, 1, 1}, {1, 0, 1, 1}};
+  for (const Bad& b : bad) {
+    std::vector<uint8_t> file;
+    std::string error;
+    EXPECT_FALSE(png_encode(pixel, b.width, b.height, b.channels, b.stride, &file, &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
 
 // Alpha at the background strokes (column 1) at most 2 and at the foreground ones at least 253.
 void expect_scene_matte(const PngPixels& p, int channel) {
