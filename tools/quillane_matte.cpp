@@ -25,6 +25,7 @@
 #include "matting/solver_status.h"
 #include "capi/engine_detail.h"
 #include "quillane/quillane.h"
+#include "tools/heap_tuning.h"
 #include "tools/png_io.h"
 #include "tools/tool_options.h"
 
@@ -395,6 +396,7 @@ int run(const Arguments& args, Output* output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  restart_with_tuned_heap(argv);
   const Arguments args = parse_arguments(argc, argv);
   install_signal_handlers();
   Output output;

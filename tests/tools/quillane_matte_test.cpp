@@ -20,6 +20,7 @@
 
 #include "fileio/png_write.h"
 #include "matting/calc_options.h"
+#include "tools/heap_tuning.h"
 #include "tools/png_io.h"
 
 namespace {
@@ -210,6 +211,25 @@ TEST(PngEncoder, FilesDecodeToThePixelsGiven) {
     std::string error;
     EXPECT_FALSE(png_encode(pixel, b.width, b.height, b.channels, b.stride, &file, &error));
     EXPECT_FALSE(error.empty());
+  }
+}
+
+// The tool runs on a tuned heap after one restart, the user's tunables first; a user's own
+// choice of huge pages stands. Seen in its environment while it waits for a FIFO's reader (up
+// to the first colon: the loader cuts the variable there as it reads it).
+TEST_F(Tool, RunsOnATunedHeapAfterOneRestart) {
+  const std::string ours = std::string(kHeapTunables).substr(0, std::string(kHeapTunables).find(':'));
+  struct Case {
+    std::string given, seen;
+  } cases[] = {{"", "GLIBC_TUNABLES=" + ours + "\nQUILLANE_HEAP_TUNED=1\n"},
+               {"glibc.malloc.perturb=0", "GLIBC_TUNABLES=glibc.malloc.perturb=0\nQUILLANE_HEAP_TUNED=1\n"},
+               {"glibc.malloc.hugetlb=0", "GLIBC_TUNABLES=glibc.malloc.hugetlb=0\n"}};
+  for (const Case& c : cases) {
+    const Result r = run("", "{ mkfifo f; GLIBC_TUNABLES='" + c.given +
+                                 "' $TOOL $I $L f & p=$!; sleep 1; tr '\\0' '\\n' </proc/$p/environ"
+                                 " | grep -a -e ^GLIBC_TUNABLES= -e ^QUILLANE_HEAP_TUNED= | sed 's/:.*//';"
+                                 " kill $p; rm f; }");
+    EXPECT_EQ(r.out, c.seen) << c.given;
   }
 }
 

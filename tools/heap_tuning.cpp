@@ -1,0 +1,36 @@
+#include "tools/heap_tuning.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// Huge pages for the heaps, blocks up to 32 MiB (the most glibc allows) from the heap rather
+// than their own mappings, and nothing given back before exit.
+const char kHeapTunables[] =
+    "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
+    "glibc.malloc.trim_threshold=17179869184";
+
+namespace {
+const char kRestartedMark[] = "QUILLANE_HEAP_TUNED";
+}  // namespace
+
+void restart_with_tuned_heap(char** argv) {
+  // The mark stops a second restart even where the loader drops GLIBC_TUNABLES (a program
+  // started with raised privileges).
+  if (std::getenv(kRestartedMark) != nullptr) return;
+  const char* tunables = std::getenv("GLIBC_TUNABLES");
+  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
+  const std::string value =
+      tunables != nullptr && *tunables != '\0' ? std::string(tunables) + ":" + kHeapTunables
+                                               : std::string(kHeapTunables);
+  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0) return;
+  execv("/proc/self/exe", argv);
+  unsetenv(kRestartedMark);
+  // No restart (no /proc, say): the same program, slower, and no tunables for its children.
+  if (tunables != nullptr)
+    setenv("GLIBC_TUNABLES", tunables, 1);
+  else
+    unsetenv("GLIBC_TUNABLES");
+}
