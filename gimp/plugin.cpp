@@ -12,6 +12,7 @@
 #include "gimp/layers.h"
 #include "gimp/settings.h"
 #include "quillane/quillane.h"
+#include "tools/heap_tuning.h"
 
 namespace {
 
@@ -188,4 +189,8 @@ void run(const gchar*, gint nparams, const GimpParam* param, gint* nreturn_vals,
 
 const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
 
-MAIN()
+// GIMP starts the plug-in for each call: one calculation a process, as the tool's.
+int main(int argc, char** argv) {
+  restart_with_tuned_heap(argv);
+  return gimp_main(&PLUG_IN_INFO, argc, argv);
+}
