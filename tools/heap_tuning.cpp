@@ -1,5 +1,6 @@
 #include "tools/heap_tuning.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,12 +21,19 @@ void restart_with_tuned_heap(char** argv) {
   // The mark stops a second restart even where the loader drops GLIBC_TUNABLES (a program
   // started with raised privileges).
   if (std::getenv(kRestartedMark) != nullptr) return;
+  // Under a memory limit the heap stays as it is: huge pages and kept blocks take address
+  // space, and a limited run should fail where an untuned one would, not earlier.
+  for (int limit : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit r;
+    if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY) return;
+  }
   const char* tunables = std::getenv("GLIBC_TUNABLES");
   if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
-  const std::string value =
-      tunables != nullptr && *tunables != '\0' ? std::string(tunables) + ":" + kHeapTunables
-                                               : std::string(kHeapTunables);
-  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0) return;
+  const std::string value = tunables != nullptr && *tunables != '\0'
+                                ? std::string(tunables) + ":" + kHeapTunables
+                                : std::string(kHeapTunables);
+  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0)
+    return;
   execv("/proc/self/exe", argv);
   unsetenv(kRestartedMark);
   // No restart (no /proc, say): the same program, slower, and no tunables for its children.

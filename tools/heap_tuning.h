@@ -13,7 +13,8 @@
 extern const char kHeapTunables[];
 
 // In argv: main()'s. Unless GLIBC_TUNABLES already mentions the huge-page tunable (the
-// user's choice) or this process was restarted already (QUILLANE_HEAP_TUNED is set), adds
+// user's choice), this process was restarted already (QUILLANE_HEAP_TUNED is set) or runs
+// under a limit of its address space or data (ulimit -v, ulimit -d), adds
 // kHeapTunables to it and starts the program again in this process with the same arguments.
 // Returns only when it did not restart: the program then goes on with the heap it has.
 void restart_with_tuned_heap(char** argv);
