@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/enlarge.h"
+#include "bench/split.h"
 #include "matting/calc_input.h"
 #include "matting/matte_session.h"
 #include "matting/quillane.h"
@@ -156,18 +157,6 @@ std::vector<uint8_t> solve(const Case& c, bool exact, double* seconds) {
   bytes.assign(matte.plane[0], matte.plane[0] + static_cast<size_t>(image.width) * image.height);
   free_TIFF(&matte);
   return bytes;
-}
-
-std::vector<std::string> split(const std::string& s) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= s.size()) {
-    const size_t comma = s.find(',', start);
-    out.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return out;
 }
 
 }  // namespace

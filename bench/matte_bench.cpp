@@ -68,6 +68,7 @@
 #include "matting/stage_profile.h"
 #include "numeric/allocate.h"
 #include "bench/enlarge.h"
+#include "bench/split.h"
 #include "tools/png_io.h"
 
 namespace {
@@ -251,18 +252,6 @@ void print_stages(const std::vector<Run>& runs) {
     for (int s = 0; s < MATTE_STAGE_COUNT; ++s) std::printf(" %10.2f", r.stages.seconds[s]);
     std::printf("\n");
   }
-}
-
-std::vector<std::string> split(const std::string& s) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= s.size()) {
-    const size_t comma = s.find(',', start);
-    out.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return out;
 }
 
 // What cancel_latency() runs: a calculation with the control, which sets *started when the

@@ -66,17 +66,21 @@ GdkEvent* motion_event(GtkWidget* canvas, double x, double y) {
   return ev;
 }
 
+void send_press(GtkWidget* canvas, double x, double y) {
+  GdkEvent* ev = gdk_event_new(GDK_BUTTON_PRESS);
+  ev->button.window = GDK_WINDOW(g_object_ref(canvas->window));
+  ev->button.button = 1;
+  ev->button.x = x;
+  ev->button.y = y;
+  gtk_widget_event(canvas, ev);
+  gdk_event_free(ev);
+}
+
 // One long stroke as a spiral of `segments` motion events; returns ms per segment.
 double stroke(Editor* ed, int w, int h, int segments, bool repaint) {
   GtkWidget* drawing_area = ed->view.drawing_area;
   double cx = w * ed->view.scale / 2, cy = h * ed->view.scale / 2;
-  GdkEvent* press = gdk_event_new(GDK_BUTTON_PRESS);
-  press->button.window = GDK_WINDOW(g_object_ref(drawing_area->window));
-  press->button.button = 1;
-  press->button.x = cx;
-  press->button.y = cy;
-  gtk_widget_event(drawing_area, press);
-  gdk_event_free(press);
+  send_press(drawing_area, cx, cy);
   if (repaint) drain();
 
   auto t0 = Clock::now();
@@ -99,16 +103,6 @@ double stroke(Editor* ed, int w, int h, int segments, bool repaint) {
 void send_motion(GtkWidget* canvas, double x, double y, guint state) {
   GdkEvent* ev = motion_event(canvas, x, y);
   ev->motion.state = state;
-  gtk_widget_event(canvas, ev);
-  gdk_event_free(ev);
-}
-
-void send_press(GtkWidget* canvas, double x, double y) {
-  GdkEvent* ev = gdk_event_new(GDK_BUTTON_PRESS);
-  ev->button.window = GDK_WINDOW(g_object_ref(canvas->window));
-  ev->button.button = 1;
-  ev->button.x = x;
-  ev->button.y = y;
   gtk_widget_event(canvas, ev);
   gdk_event_free(ev);
 }
