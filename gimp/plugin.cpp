@@ -11,8 +11,8 @@
 #include "gimp/dialog.h"
 #include "gimp/layers.h"
 #include "gimp/settings.h"
+#include "matting/heap_tuning.h"
 #include "quillane/quillane.h"
-#include "tools/heap_tuning.h"
 
 namespace {
 
@@ -191,6 +191,6 @@ const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
 
 // GIMP starts the plug-in for each call: one calculation a process, as the tool's.
 int main(int argc, char** argv) {
-  restart_with_tuned_heap(argv);
+  restart_with_tuned_heap(argv, kHeapTunablesOneCalculation);
   return gimp_main(&PLUG_IN_INFO, argc, argv);
 }

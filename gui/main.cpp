@@ -12,6 +12,7 @@
 #include "gui/layout_report.h"
 #include "gui/quillane_opts.h"
 #include "gui/recovery.h"
+#include "matting/heap_tuning.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ gboolean open_from_command_line(gpointer data) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  restart_with_tuned_heap(argv, kHeapTunablesEditor);
   gdk_threads_enter();
   gtk_init(&argc, &argv);
   if (argc > 3 ||

@@ -22,10 +22,10 @@
 #include "fileio/output_file.h"
 #include "matting/calc_input.h"
 #include "matting/calc_options.h"
+#include "matting/heap_tuning.h"
 #include "matting/solver_status.h"
 #include "capi/engine_detail.h"
 #include "quillane/quillane.h"
-#include "tools/heap_tuning.h"
 #include "tools/png_io.h"
 #include "tools/tool_options.h"
 
@@ -374,7 +374,8 @@ int run(const Arguments& args, Output* output) {
                                     width, clean ? cleaned.data() : nullptr, width * 4);
   if (!shown.empty()) std::fputs("\r\033[K", stderr);
   progress_shown = 0;
-  const int exit_status = status == QUILLANE_OK ? EXIT_OK : report_status(status, context, args, in);
+  const int exit_status =
+      status == QUILLANE_OK ? EXIT_OK : report_status(status, context, args, in);
   quillane_context_free(context);
   if (exit_status != EXIT_OK) return exit_status;
   const PngPixels out = output_pixels(args, in, alpha, &cleaned);
@@ -396,7 +397,7 @@ int run(const Arguments& args, Output* output) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  restart_with_tuned_heap(argv);
+  restart_with_tuned_heap(argv, kHeapTunablesOneCalculation);
   const Arguments args = parse_arguments(argc, argv);
   install_signal_handlers();
   Output output;

@@ -58,6 +58,12 @@ live_done() { [ "$(grep -c "^live done" "$work/out.txt")" -ge "$1" ]; }
 QUILLANE_PRINT_LAYOUT=1 "$quillane" "$samples/lemur.png" >"$work/out.txt" 2>"$work/err.txt" &
 pid=$!
 wait_for 30 "the editor's layout" grep -q "^layout done" "$work/out.txt"
+# Started once more at once, on a heap with huge pages (unless the tests run under a limit).
+if [ "$(ulimit -v)" = unlimited ] && [ "$(ulimit -d)" = unlimited ] &&
+  [[ "${GLIBC_TUNABLES:-}" != *glibc.malloc.hugetlb* ]]; then
+  tr '\0' '\n' <"/proc/$pid/environ" | grep -qx "QUILLANE_HEAP_TUNED=1" ||
+    fail "the editor runs on an untuned heap"
+fi
 read -r cx cy < <(awk '$2 == "canvas" {print $4, $5}' "$work/out.txt")
 shot started
 

@@ -21,7 +21,7 @@
 
 #include "fileio/png_write.h"
 #include "matting/calc_options.h"
-#include "tools/heap_tuning.h"
+#include "matting/heap_tuning.h"
 #include "tools/png_io.h"
 
 namespace {
@@ -215,18 +215,18 @@ TEST(PngEncoder, FilesDecodeToThePixelsGiven) {
   }
 }
 
-// The tool runs on a tuned heap after one restart, the user's tunables first; a user's own
-// choice of huge pages stands, and so does the heap of a run under a memory limit. Seen in
-// its environment while it waits for a FIFO's reader (up to the first colon: the loader cuts
-// the variable there as it reads it).
+// The tool runs on a tuned heap after one restart, under its own name, the user's tunables first; a
+// user's own choice of huge pages stands, and so does the heap of a run under a memory limit. Seen
+// in its environment while it waits for a FIFO's reader (up to the first colon: the loader cuts the
+// variable there as it reads it).
 TEST_F(Tool, RunsOnATunedHeapAfterOneRestart) {
   for (int limit : {RLIMIT_AS, RLIMIT_DATA}) {
     struct rlimit r;
     if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
       GTEST_SKIP() << "the tests run under a memory limit: the tool keeps its heap as it is";
   }
-  const std::string ours =
-      std::string(kHeapTunables).substr(0, std::string(kHeapTunables).find(':'));
+  const std::string ours = std::string(kHeapTunablesOneCalculation)
+                               .substr(0, std::string(kHeapTunablesOneCalculation).find(':'));
   struct Case {
     std::string limit, given, seen;
   } cases[] = {{"", "", "GLIBC_TUNABLES=" + ours + "\nQUILLANE_HEAP_TUNED=1\n"},
@@ -243,8 +243,9 @@ TEST_F(Tool, RunsOnATunedHeapAfterOneRestart) {
         run("", "{ mkfifo f; (" + c.limit + " GLIBC_TUNABLES='" + c.given +
                     "' exec $TOOL $I $L f) & p=$!; sleep 1; tr '\\0' '\\n' </proc/$p/environ"
                     " | grep -a -e ^GLIBC_TUNABLES= -e ^QUILLANE_HEAP_TUNED= | sed 's/:.*//';"
-                    " kill $p; rm f; }");
-    EXPECT_EQ(r.out, c.seen) << c.limit << c.given;
+                    " cat /proc/$p/comm; kill $p; rm f; }");
+    // Under its own name, for ps, pgrep and killall.
+    EXPECT_EQ(r.out, c.seen + "quillane-matte\n") << c.limit << c.given;
   }
 }
 

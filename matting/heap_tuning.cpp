@@ -1,4 +1,4 @@
-#include "tools/heap_tuning.h"
+#include "matting/heap_tuning.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -7,17 +7,16 @@
 #include <cstring>
 #include <string>
 
-// Huge pages for the heaps, blocks up to 32 MiB (the most glibc allows) from the heap rather
-// than their own mappings, and nothing given back before exit.
-const char kHeapTunables[] =
+const char kHeapTunablesOneCalculation[] =
     "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
     "glibc.malloc.trim_threshold=17179869184";
+const char kHeapTunablesEditor[] = "glibc.malloc.hugetlb=1";
 
 namespace {
 const char kRestartedMark[] = "QUILLANE_HEAP_TUNED";
 }  // namespace
 
-void restart_with_tuned_heap(char** argv) {
+void restart_with_tuned_heap(char** argv, const char* added) {
   // The mark stops a second restart even where the loader drops GLIBC_TUNABLES (a program
   // started with raised privileges).
   if (std::getenv(kRestartedMark) != nullptr) return;
@@ -30,11 +29,18 @@ void restart_with_tuned_heap(char** argv) {
   const char* tunables = std::getenv("GLIBC_TUNABLES");
   if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
   const std::string value = tunables != nullptr && *tunables != '\0'
-                                ? std::string(tunables) + ":" + kHeapTunables
-                                : std::string(kHeapTunables);
+                                ? std::string(tunables) + ":" + added
+                                : std::string(added);
   if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0)
     return;
-  execv("/proc/self/exe", argv);
+  // The program's own path rather than /proc/self/exe, which would rename the process "exe"
+  // for ps, pgrep and killall.
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = '\0';
+    execv(path, argv);
+  }
   unsetenv(kRestartedMark);
   // No restart (no /proc, say): the same program, slower, and no tunables for its children.
   if (tunables != nullptr)
