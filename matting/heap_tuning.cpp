@@ -26,11 +26,10 @@ void restart_with_tuned_heap(char** argv, const char* added) {
     struct rlimit r;
     if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY) return;
   }
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
-  const std::string value = tunables != nullptr && *tunables != '\0'
-                                ? std::string(tunables) + ":" + added
-                                : std::string(added);
+  const char* given = std::getenv("GLIBC_TUNABLES");
+  if (given != nullptr && std::strstr(given, "glibc.malloc.hugetlb") != nullptr) return;
+  const std::string tunables = given != nullptr ? given : "";  // setenv() may drop the old text
+  const std::string value = tunables.empty() ? std::string(added) : tunables + ":" + added;
   if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0)
     return;
   // The program's own path rather than /proc/self/exe, which would rename the process "exe"
@@ -43,8 +42,8 @@ void restart_with_tuned_heap(char** argv, const char* added) {
   }
   unsetenv(kRestartedMark);
   // No restart (no /proc, say): the same program, slower, and no tunables for its children.
-  if (tunables != nullptr)
-    setenv("GLIBC_TUNABLES", tunables, 1);
+  if (given != nullptr)
+    setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
   else
     unsetenv("GLIBC_TUNABLES");
 }
