@@ -81,7 +81,8 @@ paint() {
 }
 save_as() {  # path: Ctrl+S, the name typed into the Save dialog
   xdotool mousemove $((cx + 300)) $((cy + 200)) key ctrl+s
-  in_dialog "Save File" save-dialog type --delay 15 "$1"
+  # The whole suggested name selected first: typed too early, the path would be added to it.
+  in_dialog "Save File" save-dialog key ctrl+a type --delay 15 "$1"
   xdotool key Return
   wait_for 20 "$1" test -s "$1"
 }
