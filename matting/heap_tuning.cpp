@@ -16,16 +16,21 @@ namespace {
 const char kRestartedMark[] = "QUILLANE_HEAP_TUNED";
 }  // namespace
 
+bool runs_under_memory_limit() {
+  for (int limit : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit r;
+    if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY) return true;
+  }
+  return false;
+}
+
 void restart_with_tuned_heap(char** argv, const char* added) {
   // The mark stops a second restart even where the loader drops GLIBC_TUNABLES (a program
   // started with raised privileges).
   if (std::getenv(kRestartedMark) != nullptr) return;
   // Under a memory limit the heap stays as it is: huge pages and kept blocks take address
   // space, and a limited run should fail where an untuned one would, not earlier.
-  for (int limit : {RLIMIT_AS, RLIMIT_DATA}) {
-    struct rlimit r;
-    if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY) return;
-  }
+  if (runs_under_memory_limit()) return;
   const char* given = std::getenv("GLIBC_TUNABLES");
   if (given != nullptr && std::strstr(given, "glibc.malloc.hugetlb") != nullptr) return;
   const std::string tunables = given != nullptr ? given : "";  // setenv() may drop the old text

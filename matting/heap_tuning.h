@@ -16,6 +16,9 @@ extern const char kHeapTunablesOneCalculation[];
 // For the editor, which keeps running: huge pages only; released memory goes back as usual.
 extern const char kHeapTunablesEditor[];
 
+// Whether this process runs under a limit of its address space or data (ulimit -v, -d).
+bool runs_under_memory_limit();
+
 // In argv: main()'s; tunables: text to add to GLIBC_TUNABLES (no leading colon). Unless
 // GLIBC_TUNABLES already mentions the huge-page tunable (the user's choice), this process was
 // restarted already (QUILLANE_HEAP_TUNED is set) or runs under a limit of its address space

@@ -2,7 +2,6 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -220,11 +219,8 @@ TEST(PngEncoder, FilesDecodeToThePixelsGiven) {
 // in its environment while it waits for a FIFO's reader (up to the first colon: the loader cuts the
 // variable there as it reads it).
 TEST_F(Tool, RunsOnATunedHeapAfterOneRestart) {
-  for (int limit : {RLIMIT_AS, RLIMIT_DATA}) {
-    struct rlimit r;
-    if (getrlimit(limit, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
-      GTEST_SKIP() << "the tests run under a memory limit: the tool keeps its heap as it is";
-  }
+  if (runs_under_memory_limit())
+    GTEST_SKIP() << "the tests run under a memory limit: the tool keeps its heap as it is";
   const std::string ours = std::string(kHeapTunablesOneCalculation)
                                .substr(0, std::string(kHeapTunablesOneCalculation).find(':'));
   struct Case {
