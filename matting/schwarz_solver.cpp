@@ -21,6 +21,7 @@
 #include "matting/calc_control.h"
 #include "matting/interruptible_blas.h"
 #include "matting/serial_openmp.h"
+#include "matting/supernodal_solve.h"
 #include "matting/parallel.h"
 
 namespace {
@@ -141,6 +142,7 @@ struct Worker {
   cholmod_dense* X = nullptr;
   cholmod_dense* Y = nullptr;
   cholmod_dense* E = nullptr;
+  std::vector<double> solve_rhs, solve_work;  // for supernodal factors
 
   Worker() {
     cholmod_l_start(&cc);
@@ -277,6 +279,12 @@ void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   const cholmod_factor* factor = tile->slot->factor;
   const std::vector<int32_t>& vars = tile->vars;
   const Index m = static_cast<Index>(vars.size());
+  if (supernodal_solvable(factor)) {
+    w->solve_rhs.resize(static_cast<size_t>(m));
+    for (Index i = 0; i < m; ++i) w->solve_rhs[i] = r[vars[i]];
+    supernodal_solve(factor, w->solve_rhs.data(), tile->y.data(), &w->solve_work);
+    return;
+  }
   if (w->B == nullptr || static_cast<Index>(w->B->nzmax) < m) {
     cholmod_l_free_dense(&w->B, &w->cc);
     w->B = cholmod_l_allocate_dense(m, 1, m, CHOLMOD_REAL, &w->cc);
