@@ -2,11 +2,14 @@
 // masks, and the image-guided expansion of a coarse matte.
 #include "matting/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "matting/calc_control.h"
+#include "matting/parallel.h"
 #include "matting/pyramid.h"
 #include "numeric/Choleski.h"
 #include "numeric/allocate.h"
@@ -107,15 +110,28 @@ double*** getLinearCoeff(double** alpha, const TIFF_img* image, double eps, int 
   const double s = std::sqrt(eps);
   double*** coeff = static_cast<double***>(multialloc_init(sizeof(double), 3, height, width, m));
 
-  // The small matrices of the fit are the same size for every pixel: allocated once.
-  double* A = static_cast<double*>(mget_spc(rows * m, sizeof(double)));
-  double* At = static_cast<double*>(mget_spc(rows * m, sizeof(double)));
-  double* N = static_cast<double*>(mget_spc(m * m, sizeof(double)));
-  double* t = static_cast<double*>(mget_spc(rows, sizeof(double)));
-  double* v = static_cast<double*>(mget_spc(m, sizeof(double)));
-
-  for (int x = win; x < width - win; ++x) {
-    calc_check_cancel();
+  // The columns are shared among the cores; each worker keeps the small matrices of the fit,
+  // the same size for every pixel.
+  struct Fit {
+    std::vector<double> A, At, N, t, v;
+  };
+  const int workers = worker_count();
+  std::vector<Fit> fits(static_cast<size_t>(workers));
+  for (Fit& f : fits) {
+    f.A.resize(static_cast<size_t>(rows * m));
+    f.At.resize(static_cast<size_t>(rows * m));
+    f.N.resize(static_cast<size_t>(m * m));
+    f.t.resize(static_cast<size_t>(rows));
+    f.v.resize(static_cast<size_t>(m));
+  }
+  const int columns = width - 2 * win;
+  for_each_parallel(static_cast<size_t>(std::max(columns, 0)), workers, [&](size_t i, int worker) {
+    const int x = win + static_cast<int>(i);
+    double* A = fits[worker].A.data();
+    double* At = fits[worker].At.data();
+    double* N = fits[worker].N.data();
+    double* t = fits[worker].t.data();
+    double* v = fits[worker].v.data();
     for (int y = win; y < height - win; ++y) {
       for (int k = 0; k < rows * m; ++k) A[k] = 0.0;
       for (int k = 0; k < rows; ++k) t[k] = 0.0;
@@ -142,12 +158,7 @@ double*** getLinearCoeff(double** alpha, const TIFF_img* image, double eps, int 
       if (Choleski_LU_Solve(N, v, coeff[y][x], m) < 0)
         die("\nFailure - The matrix L is singular.\n", 1);
     }
-  }
-  free_spc(A);
-  free_spc(At);
-  free_spc(N);
-  free_spc(t);
-  free_spc(v);
+  });
 
   auto copy = [m](double* dst, const double* src) {
     for (int k = 0; k < m; ++k) dst[k] = src[k];
@@ -203,18 +214,24 @@ double*** upSmpArr(double*** in, int height, int width, int depth, int new_heigh
     for (int row = bottom + 2; row < ph; row += 2)
       for (int col = leftmost; col < pw; col += 2)
         if (inside(row, col) && inside(bottom, col)) pad[row][col][k] = pad[bottom][col][k];
-
-    for (int Y = 0; Y < new_height; ++Y) {
-      if (Y % 64 == 0) calc_check_cancel();
-      for (int X = 0; X < new_width; ++X) {
-        double sum = 0.0;
-        for (int dx = -filts; dx <= filts; ++dx)
-          for (int dy = -filts; dy <= filts; ++dy)
-            sum += K[dy + filts][dx + filts] * pad[Y + filts + dy][X + filts + dx][k];
-        out[Y][X][k] = sum;
-      }
-    }
   }
+  // Every channel of a pixel in one pass over the padded field, the rows shared among the
+  // cores; each sum is taken in the same order as ever.
+  for_each_parallel(static_cast<size_t>((new_height + 31) / 32), worker_count(),
+                    [&](size_t block, int) {
+                      const int y0 = static_cast<int>(block) * 32;
+                      const int y1 = std::min(y0 + 32, new_height);
+                      for (int Y = y0; Y < y1; ++Y)
+                        for (int X = 0; X < new_width; ++X)
+                          for (int k = 0; k < depth; ++k) {
+                            double sum = 0.0;
+                            for (int dx = -filts; dx <= filts; ++dx)
+                              for (int dy = -filts; dy <= filts; ++dy)
+                                sum += K[dy + filts][dx + filts] *
+                                       pad[Y + filts + dy][X + filts + dx][k];
+                            out[Y][X][k] = sum;
+                          }
+                    });
   free_img_t(K);
   multifree(pad, 3);
   return out;
@@ -234,7 +251,8 @@ double** upSampleAlphaUsingImg(double** alpha, const TIFF_img* coarse, const TIF
   uint8_t** I[3];
   const int fine_planes = image_planes(fine, I);
   double** out = get_init_arr_t<double>(fine->width, fine->height);
-  for (int Y = 0; Y < fine->height; ++Y)
+  for_each_parallel(static_cast<size_t>(fine->height), worker_count(), [&](size_t row, int) {
+    const int Y = static_cast<int>(row);
     for (int X = 0; X < fine->width; ++X) {
       const double* a = up[Y][X];
       double v = a[P];
@@ -245,6 +263,7 @@ double** upSampleAlphaUsingImg(double** alpha, const TIFF_img* coarse, const TIF
       }
       out[Y][X] = v;
     }
+  });
   multifree(up, 3);
   return out;
 }
