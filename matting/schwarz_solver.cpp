@@ -172,9 +172,11 @@ struct Worker {
   std::exit(1);
 }
 
-// Memory held by a factor, bytes.
-double factor_bytes(const cholmod_factor* L) {
-  if (L->is_super) return 8.0 * (L->xsize + L->ssize + 4 * L->nsuper + 2 * L->n);
+// Memory held by a factor, bytes; with its entries narrowed to single precision when
+// single_entries.
+double factor_bytes(const cholmod_factor* L, bool single_entries) {
+  if (L->is_super)
+    return (single_entries ? 4.0 : 8.0) * L->xsize + 8.0 * (L->ssize + 4 * L->nsuper + 2 * L->n);
   return 16.0 * L->nzmax + 40.0 * L->n;
 }
 
@@ -184,6 +186,7 @@ struct Slot {
   cholmod_factor* factor = nullptr;
   bool shifted = false;
   double bytes = 0;
+  std::vector<float> single;  // the entries, when narrowed (the factor's own are gone then)
 };
 
 // One tile of a preconditioner: the variables of a part of the partition, widened.
@@ -196,8 +199,11 @@ struct Tile {
 // Factorises the tile's principal submatrix into its slot, unless the slot holds the
 // factor of the same matrix already (returns false then). A submatrix that is only
 // semi-definite in working precision (a large flat region with epsilon 1e-7) is factorised
-// with a tiny diagonal shift instead: the preconditioner need not be exact.
-bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* w) {
+// with a tiny diagonal shift instead: the preconditioner need not be exact. With narrow, a
+// supernodal factor keeps its entries in single precision: one of many tiles only
+// preconditions, and half the memory is also half the reading at every step.
+bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, bool narrow,
+                    Worker* w) {
   const int64_t m = static_cast<int64_t>(tile.vars.size());
   for (int64_t j = 0; j < m; ++j) w->local[tile.vars[j]] = static_cast<int32_t>(j);
   // Lower triangle by columns: the system's upper rows, restricted to the tile; the tile keeps
@@ -217,6 +223,7 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
     Index at = 0;
     double diagonal = 0;
     Hash hash;
+    hash.add(static_cast<uint64_t>(narrow ? 1 : 2));
     for (int64_t j = 0; j < m; ++j) {
       Ap[j] = at;
       const int64_t v = tile.vars[j];
@@ -249,10 +256,15 @@ bool factorise_tile(const LevelSystem& s, const Tile& tile, Slot* slot, Worker* 
       }
       if (slot->factor != nullptr && w->cc.status >= CHOLMOD_OK && !blas_cut_short()) {
         slot->hash = hash.value();
-        slot->bytes = factor_bytes(slot->factor);
       }
     }
     cholmod_l_free_sparse(&A, &w->cc);
+    if (made && slot->hash != 0) {
+      // Without the memory for the copy, the factor stays as it is: still right, only larger.
+      if (narrow && supernodal_solvable(slot->factor))
+        supernodal_narrow(slot->factor, &slot->single, &w->cc);
+      slot->bytes = factor_bytes(slot->factor, !slot->single.empty());
+    }
   }
   for (int64_t v : tile.vars) w->local[v] = -1;
   if (!have_matrix) cholmod_failed(w->cc);  // the slot's factor, if any, is not this matrix's
@@ -282,7 +294,11 @@ void apply_tile(Tile* tile, const std::vector<double>& r, Worker* w) {
   if (supernodal_solvable(factor)) {
     w->solve_rhs.resize(static_cast<size_t>(m));
     for (Index i = 0; i < m; ++i) w->solve_rhs[i] = r[vars[i]];
-    supernodal_solve(factor, w->solve_rhs.data(), tile->y.data(), &w->solve_work);
+    if (tile->slot->single.empty())
+      supernodal_solve(factor, w->solve_rhs.data(), tile->y.data(), &w->solve_work);
+    else
+      supernodal_solve(factor, tile->slot->single.data(), w->solve_rhs.data(), tile->y.data(),
+                       &w->solve_work);
     return;
   }
   if (w->B == nullptr || static_cast<Index>(w->B->nzmax) < m) {
@@ -418,12 +434,13 @@ SchwarzPreconditioner::SchwarzPreconditioner(const LevelSystem& s, int64_t tile_
     m.workers.push_back(std::make_unique<Worker>());  // no raw pointer if the vector cannot grow
     m.workers.back()->local.assign(static_cast<size_t>(nv), -1);
   }
+  const bool narrow = m.tiles.size() > 1;  // a single tile is the direct solve
   std::atomic<size_t> done{0};
   std::atomic<int> made{0};
   for_each_parallel(
       m.tiles.size(), workers,
       [&](size_t i, int k) {
-        if (factorise_tile(s, m.tiles[i], m.tiles[i].slot, m.workers[k].get())) ++made;
+        if (factorise_tile(s, m.tiles[i], m.tiles[i].slot, narrow, m.workers[k].get())) ++made;
         ++done;
       },
       [&] { calc_report_fraction(static_cast<double>(done) / m.tiles.size()); });

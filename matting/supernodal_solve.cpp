@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 namespace {
 
@@ -9,7 +10,8 @@ typedef SuiteSparse_long Index;
 
 // Four sums side by side: the compiler may not reorder one sum, and the sweep is as fast as
 // the memory then.
-double dot(const double* a, const double* b, Index n) {
+template <typename Real>
+double dot(const Real* a, const double* b, Index n) {
   double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
   Index i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -22,15 +24,9 @@ double dot(const double* a, const double* b, Index n) {
   return (s0 + s1) + (s2 + s3);
 }
 
-}  // namespace
-
-bool supernodal_solvable(const cholmod_factor* factor) {
-  return factor != nullptr && factor->is_super && factor->is_ll && factor->xtype == CHOLMOD_REAL &&
-         factor->itype == CHOLMOD_LONG && factor->dtype == CHOLMOD_DOUBLE;
-}
-
-void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
-                      std::vector<double>* work) {
+template <typename Real>
+void solve(const cholmod_factor* factor, const Real* lx, const double* b, double* x,
+           std::vector<double>* work) {
   const Index n = static_cast<Index>(factor->n);
   const Index nsuper = static_cast<Index>(factor->nsuper);
   const Index* super = static_cast<const Index*>(factor->super);
@@ -38,7 +34,6 @@ void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
   const Index* px = static_cast<const Index*>(factor->px);
   const Index* rows = static_cast<const Index*>(factor->s);
   const Index* perm = static_cast<const Index*>(factor->Perm);
-  const double* lx = static_cast<const double*>(factor->x);
 
   Index widest = 0;
   for (Index s = 0; s < nsuper; ++s) widest = std::max(widest, pi[s + 1] - pi[s]);
@@ -52,11 +47,11 @@ void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
   for (Index s = 0; s < nsuper; ++s) {
     const Index k1 = super[s], ncols = super[s + 1] - k1, nrows = pi[s + 1] - pi[s];
     const Index* r = rows + pi[s];
-    const double* block = lx + px[s];  // nrows x ncols, by columns
+    const Real* block = lx + px[s];  // nrows x ncols, by columns
     std::copy(y + k1, y + k1 + ncols, w);
     std::fill(w + ncols, w + nrows, 0.0);
     for (Index j = 0; j < ncols; ++j) {
-      const double* column = block + j * nrows;
+      const Real* column = block + j * nrows;
       const double xj = w[j] / column[j];
       w[j] = xj;
       for (Index i = j + 1; i < nrows; ++i) w[i] -= column[i] * xj;
@@ -69,14 +64,42 @@ void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
   for (Index s = nsuper - 1; s >= 0; --s) {
     const Index k1 = super[s], ncols = super[s + 1] - k1, nrows = pi[s + 1] - pi[s];
     const Index* r = rows + pi[s];
-    const double* block = lx + px[s];
+    const Real* block = lx + px[s];
     for (Index i = 0; i < nrows; ++i) w[i] = y[r[i]];
     for (Index j = ncols - 1; j >= 0; --j) {
-      const double* column = block + j * nrows;
+      const Real* column = block + j * nrows;
       w[j] = (w[j] - dot(column + j + 1, w + j + 1, nrows - j - 1)) / column[j];
     }
     std::copy(w, w + ncols, y + k1);
   }
 
   for (Index k = 0; k < n; ++k) x[perm != nullptr ? perm[k] : k] = y[k];
+}
+
+}  // namespace
+
+bool supernodal_solvable(const cholmod_factor* factor) {
+  return factor != nullptr && factor->is_super && factor->is_ll && factor->xtype == CHOLMOD_REAL &&
+         factor->itype == CHOLMOD_LONG && factor->dtype == CHOLMOD_DOUBLE;
+}
+
+void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
+                      std::vector<double>* work) {
+  solve(factor, static_cast<const double*>(factor->x), b, x, work);
+}
+
+void supernodal_solve(const cholmod_factor* factor, const float* values, const double* b,
+                      double* x, std::vector<double>* work) {
+  solve(factor, values, b, x, work);
+}
+
+bool supernodal_narrow(cholmod_factor* factor, std::vector<float>* values, cholmod_common* cc) {
+  const double* x = static_cast<const double*>(factor->x);
+  try {
+    values->assign(x, x + factor->xsize);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  factor->x = cholmod_l_free(factor->xsize, sizeof(double), factor->x, cc);
+  return true;
 }

@@ -23,4 +23,15 @@ bool supernodal_solvable(const cholmod_factor* factor);
 void supernodal_solve(const cholmod_factor* factor, const double* b, double* x,
                       std::vector<double>* work);
 
+// The same with the factor's entries in single precision: values (in, factor->xsize of them)
+// stand for factor->x, which may be gone (supernodal_narrow()). Sums are taken in double.
+void supernodal_solve(const cholmod_factor* factor, const float* values, const double* b,
+                      double* x, std::vector<double>* work);
+
+// Halves the memory of a factor that only preconditions: copies its entries into *values
+// (out, replaced) in single precision and releases factor->x with cc (in-out), leaving it
+// null; the factor is then only for supernodal_solve() with values and for
+// cholmod_l_free_factor. Returns false, changing nothing, without the memory for the copy.
+bool supernodal_narrow(cholmod_factor* factor, std::vector<float>* values, cholmod_common* cc);
+
 #endif
