@@ -14,6 +14,10 @@ const char kHeapTunablesEditor[] = "glibc.malloc.hugetlb=1";
 
 namespace {
 const char kRestartedMark[] = "QUILLANE_HEAP_TUNED";
+// OpenBLAS's threads spin for about 0.1 s of a core before they sleep, after starting and
+// after every call; the engine runs them only in the one-level direct solve. 4 is the least
+// that OpenBLAS takes: 2^4 cycles.
+const char kBlasTimeout[] = "OPENBLAS_THREAD_TIMEOUT";
 }  // namespace
 
 bool runs_under_memory_limit() {
@@ -35,7 +39,9 @@ void restart_with_tuned_heap(char** argv, const char* added) {
   if (given != nullptr && std::strstr(given, "glibc.malloc.hugetlb") != nullptr) return;
   const std::string tunables = given != nullptr ? given : "";  // setenv() may drop the old text
   const std::string value = tunables.empty() ? std::string(added) : tunables + ":" + added;
-  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kRestartedMark, "1", 1) != 0)
+  const bool blas_given = std::getenv(kBlasTimeout) != nullptr;
+  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0 || setenv(kBlasTimeout, "4", 0) != 0 ||
+      setenv(kRestartedMark, "1", 1) != 0)
     return;
   // The program's own path rather than /proc/self/exe, which would rename the process "exe"
   // for ps, pgrep and killall.
@@ -46,6 +52,7 @@ void restart_with_tuned_heap(char** argv, const char* added) {
     execv(path, argv);
   }
   unsetenv(kRestartedMark);
+  if (!blas_given) unsetenv(kBlasTimeout);
   // No restart (no /proc, say): the same program, slower, and no tunables for its children.
   if (given != nullptr)
     setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
