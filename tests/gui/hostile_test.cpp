@@ -20,32 +20,17 @@
 #include "gui/file_preview.h"
 #include "gui/recovery.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/common/refusing_new.h"
 
 namespace {
 
 std::atomic<size_t> fail_from{0};  // operator new of at least this many bytes fails; 0: none
 
-void* allocate(size_t n) {
-  const size_t limit = fail_from.load();
-  if (limit != 0 && n >= limit) return nullptr;
-  return std::malloc(n != 0 ? n : 1);
-}
-
 }  // namespace
 
-// Every operator new of the program goes through here (the nothrow and array forms of the
-// library call this one).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t n) {
-  void* p = allocate(n);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
+bool refuse_allocation(size_t n) {
+  const size_t limit = fail_from.load();
+  return limit != 0 && n >= limit;
 }
 
 namespace {

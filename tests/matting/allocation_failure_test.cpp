@@ -21,6 +21,7 @@
 #include "engine_fixtures.h"
 #include "matting/foreground.h"
 #include "matting/matte_session.h"
+#include "tests/common/refusing_new.h"
 #include "numeric/allocation_hook.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -56,19 +57,8 @@ void* suitesparse_realloc(void* p, size_t n) {
 
 }  // namespace
 
-// Every operator new of the program goes through the hook (the nothrow and array forms of the
-// library call this one).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t n) {
-  void* p = refuse(n) ? nullptr : std::malloc(n != 0 ? n : 1);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
+bool refuse_allocation(size_t bytes) {
+  return refuse(bytes);
 }
 
 namespace {
