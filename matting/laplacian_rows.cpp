@@ -62,14 +62,8 @@ class Builder {
     for (size_t v = 0; v < rows; ++v) out->row_start[v + 1] += out->row_start[v];
     calc_assign<int32_t>(&out->col, static_cast<size_t>(out->row_start[rows]), 0);
     calc_assign(&out->val, static_cast<size_t>(out->row_start[rows]), 0.0);
-    // The usual window (radius 1, colour) with its sizes known to the compiler, which then
-    // unrolls the small loops: about twice as quick.
-    for_each_parallel(stripes, worker_count(), [&](size_t s, int) {
-      if (r_ == 1 && c_ == 3)
-        stripe<1, 3>(static_cast<int>(s), out, true);
-      else
-        stripe(static_cast<int>(s), out, true);
-    });
+    for_each_parallel(stripes, worker_count(),
+                      [&](size_t s, int) { stripe(static_cast<int>(s), out, true); });
   }
 
  private:
@@ -114,15 +108,11 @@ class Builder {
     }
   }
 
-  // A table rather than a division for every read: the same values, several times quicker.
+  // A table rather than a division for every read: the same values, a little quicker.
   double colour(int k, int x, int y) const { return unit_[planes_[k][y][x]]; }
 
-  // The colour model of the window centred (cx, cy); kR, kC as for stripe().
-  template <int kR = 0, int kC = 0>
+  // The colour model of the window centred (cx, cy).
   void model(int cx, int cy, WindowModel* m) const {
-    const int r_ = kR > 0 ? kR : this->r_;
-    const int c_ = kC > 0 ? kC : this->c_;
-    const int n_ = (2 * r_ + 1) * (2 * r_ + 1);
     double sum[3] = {0, 0, 0}, prod[3][3] = {{0}};
     for (int dx = -r_; dx <= r_; ++dx)
       for (int dy = -r_; dy <= r_; ++dy) {
@@ -170,14 +160,8 @@ class Builder {
   }
 
   // The rows of the pixels in columns s * kStripe .. + kStripe - 1: their lengths (values
-  // false) or their entries. kR, kC: the window radius and the channels when known at compile
-  // time (those of the image), else 0.
-  template <int kR = 0, int kC = 0>
+  // false) or their entries.
   void stripe(int s, LaplacianRows* out, bool values) const {
-    const int r_ = kR > 0 ? kR : this->r_;
-    const int c_ = kC > 0 ? kC : this->c_;
-    const int n_ = (2 * r_ + 1) * (2 * r_ + 1);
-    const int side_ = 4 * r_ + 1;
     const int x0 = s * kStripe, x1 = std::min(w_, x0 + kStripe);
     // Models of the windows whose centres are within r of the stripe, by column.
     const int cx0 = std::max(x0 - r_, r_), cx1 = std::min(x1 + r_, w_ - r_);
@@ -186,7 +170,7 @@ class Builder {
     for (int cx = cx0; values && cx < cx1; ++cx)
       for (int cy = r_; cy < h_ - r_; ++cy)
         if (processed_[at(cx, cy)] != 0)
-          model<kR, kC>(cx, cy, &models[static_cast<size_t>(cx - cx0) * h_ + cy]);
+          model(cx, cy, &models[static_cast<size_t>(cx - cx0) * h_ + cy]);
     // W of the row's pixel with each pixel after it (by columns) in the (4r+1)^2 square around
     // it, and whether a window holds both. The diagonal needs no other pixel: the window's
     // deviations from its mean sum to nothing, so its weights with the row's pixel sum to 1,
