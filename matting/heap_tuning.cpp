@@ -9,7 +9,7 @@
 
 const char kHeapTunablesOneCalculation[] =
     "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
-    "glibc.malloc.trim_threshold=17179869184";
+    "glibc.malloc.trim_threshold=17179869184:glibc.malloc.top_pad=67108864";
 const char kHeapTunablesEditor[] = "glibc.malloc.hugetlb=1";
 
 namespace {

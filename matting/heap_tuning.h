@@ -11,7 +11,9 @@
 
 // For a program that runs one calculation and exits (the tool, the GIMP plug-in): huge pages,
 // blocks up to 32 MiB (the most glibc allows) from the heap rather than their own mappings,
-// nothing given back before exit.
+// nothing given back before exit, and heaps grown 64 MiB at a time. glibc grows a heap by
+// 128 KiB by default, and the calculating threads' heaps then mostly fault in 4 KiB pages:
+// GT04's trimap took 25 000 faults and a quarter of its time, against 2 000 grown by 64 MiB.
 extern const char kHeapTunablesOneCalculation[];
 // For the editor, which keeps running: huge pages only; released memory goes back as usual.
 extern const char kHeapTunablesEditor[];
