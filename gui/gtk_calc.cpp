@@ -88,14 +88,20 @@ enum { RESPONSE_AUTO_LEVELS = 1 };
 // The coarsest level is solved for every free pixel; finer levels only in the band the trimap
 // leaves, so the coarsest level decides what the solver needs. When that is more than the
 // computer can give, the calculation would take very long or fail: ask first, and offer the
-// automatic levels. True to go on; in-out record: auto_levels set when they were chosen.
-bool confirm_memory(GtkWidget* parent, double budget, double** mask, int w, int h,
-                    OptionArgs* record) {
-  const double free_pixels = count_unknown_pixels(mask, w, h);
+// automatic levels. In mask, value: the calculation's strokes. True to go on; in-out record:
+// auto_levels set when they were chosen.
+bool confirm_memory(GtkWidget* parent, double budget, double** mask, double** value, int w,
+                    int h, OptionArgs* record) {
+  FreePixels free_pixels;
+  try {
+    free_pixels = count_free_pixels(mask, value, w, h);
+  } catch (const std::bad_alloc&) {  // no room to look at the regions: assume the costlier
+    free_pixels.count = free_pixels.mixed = count_unknown_pixels(mask, w, h);
+  }
   const CalcOptions& chosen = record->options;
   const CalcEstimate need = estimate_calculation(w, h, free_pixels, chosen);
   // Over several levels the coarsest, solved for every free pixel, is what the figure means.
-  double unknowns = free_pixels;
+  double unknowns = free_pixels.count;
   if (chosen.auto_levels == 0) {
     const int levels = usable_levels(w, h, std::max(chosen.levels_num, 1), chosen.window_radius);
     unknowns /= std::pow(4.0, levels - 1);
@@ -271,7 +277,7 @@ void cb_calc(GtkWidget*, gpointer editor) {
         parent, region_too_small_text(region, record->options.window_radius, in_region).c_str());
     go = false;
   }
-  if (go && !confirm_memory(parent, memory_budget(*calc), mask, region.w, region.h, record))
+  if (go && !confirm_memory(parent, memory_budget(*calc), mask, value, region.w, region.h, record))
     go = false;
   if (!go) {
     release_inputs(image, mask, value);

@@ -25,11 +25,11 @@ CalcMethod choose_calc_method(const CalcOptions& opts, double unknowns) {
 
 namespace {
 
-// Share of the region that is free of strokes, as far as the automatic levels' band is
-// concerned: 1 when the strokes cover at most kSparseStrokes of it (a few thin strokes far
-// apart: the coarse levels stay unsure almost everywhere and the band spreads over the whole
-// region), 0 when they cover kDenseStrokes or more (strokes along the edges, a trimap: the band
-// stays near the edges), log-linear in between.
+// Share of the region that is free of strokes, as far as the iterative solve is concerned: 1
+// when the strokes cover at most kSparseStrokes of it (a few thin strokes far apart: the
+// automatic levels' matte it starts from is unsure almost everywhere), 0 when they cover
+// kDenseStrokes or more (strokes along the edges, a trimap: that matte is close), log-linear
+// in between.
 const double kSparseStrokes = 0.01, kDenseStrokes = 0.05;
 
 double spread_band_share(double pixels, double unknowns) {
@@ -40,23 +40,29 @@ double spread_band_share(double pixels, double unknowns) {
 
 }  // namespace
 
-CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts) {
+CalcEstimate estimate_calculation(int width, int height, const FreePixels& free,
+                                  const CalcOptions& opts) {
   // Fitted to matte_bench --estimates on this machine class (two cores, nothing else running):
   // GT04 with its trimap (179 k unknowns), its scribbles (426 k), and 11 thin strokes on GT04
-  // and GT18 and on GT04 enlarged 2, 3 and 5.16 times (12 MP).
+  // and GT18 and on GT04 enlarged 2, 3 and 5.16 times (12 MP), also with scribbles.
+  const double unknowns = free.count;
   const double n = unknowns / 4.26e5;
-  const double megapixels = static_cast<double>(width) * height / 1e6;
-  const double spread = spread_band_share(static_cast<double>(width) * height, unknowns);
+  const double pixels = static_cast<double>(width) * height;
+  const double megapixels = pixels / 1e6;
+  const double spread = spread_band_share(pixels, unknowns);
   auto blend = [spread](double near_edges, double everywhere) {
     return (1.0 - spread) * near_edges + spread * everywhere;
   };
   switch (choose_calc_method(opts, unknowns)) {
-    case CALC_METHOD_AUTO:
-      // Near the edges the band, hence the cost, grows about as the region does (an enlarged
-      // photograph's band is wider and longer) and a little with the unknowns; spread over the
-      // region, both grow with it: 3.7 s and 0.76 GB per megapixel.
-      return {blend(1.17 * std::pow(megapixels, 0.7) * std::pow(n, 0.3), 3.7 * megapixels),
-              blend(2.5e8 * std::pow(megapixels, 0.7) * std::pow(n, 0.3), 7.6e8 * megapixels)};
+    case CALC_METHOD_AUTO: {
+      // The band follows the free pixels between both kinds of strokes, and widens when they
+      // fill the region: the coarse levels then stay unsure everywhere. Thin strokes far apart
+      // put every free pixel there; strokes along the edges only those between them, however
+      // many other free pixels they enclose. Reading and resampling the region cost the rest.
+      const double mixed = free.mixed / 1e6, share = std::min(free.mixed / pixels, 1.0);
+      return {0.1 * megapixels + 4.8 * std::pow(mixed, 0.96) * std::pow(share, 0.35),
+              6e7 * megapixels + 8e8 * std::pow(mixed, 0.92) * std::pow(share, 0.2)};
+    }
     case CALC_METHOD_ITERATIVE:
       // Conjugate gradients from the automatic levels' matte: with sparse strokes that matte is
       // far from the solution, and the steps grow with the region.

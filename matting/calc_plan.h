@@ -4,6 +4,7 @@
 #define QUILLANE_MATTING_CALC_PLAN_H
 
 #include "matting/calc_options.h"
+#include "matting/free_regions.h"
 
 // In mask: width x height, [y][x], 1.0 = constrained. Returns the number of free (0.0) pixels.
 // Inside a calculation it checks for a cancel request (throws CalcCancelled).
@@ -27,8 +28,9 @@ struct CalcEstimate {
   double bytes;  // peak memory
 };
 
-// In width x height: the region; unknowns: its free pixels; opts: the options. Rough figures,
-// from measurements on photographs.
-CalcEstimate estimate_calculation(int width, int height, double unknowns, const CalcOptions& opts);
+// In width x height: the region; free: its free pixels (count_free_pixels()); opts: the
+// options. Rough figures, from measurements on photographs.
+CalcEstimate estimate_calculation(int width, int height, const FreePixels& free,
+                                  const CalcOptions& opts);
 
 #endif
