@@ -580,9 +580,8 @@ void run_estimates(const Photo& gt04, const Photo* gt18, bool large) {
       cases.push_back({name, image, constraint_layer(trimap, true, &dummy), {AUTO}});
     }
   }
-  std::printf("%-20s %-9s %9s %9s %6s | %8s %8s %6s | %8s %8s %6s\n", "case", "method",
-              "unknowns", "mixed", "MP", "est s", "meas s", "ratio", "est MiB", "meas MiB",
-              "ratio");
+  std::printf("%-20s %-9s %9s %9s %6s | %8s %8s %6s | %8s %8s %6s\n", "case", "method", "unknowns",
+              "mixed", "MP", "est s", "meas s", "ratio", "est MiB", "meas MiB", "ratio");
   for (const EstimateCase& c : cases) {
     const FreePixels free = free_pixels_of(c.layer, c.image.width, c.image.height);
     for (Method m : c.methods) {
@@ -592,9 +591,9 @@ void run_estimates(const Photo& gt04, const Photo* gt18, bool large) {
       const double est_mib = e.bytes / (1024.0 * 1024.0);
       std::printf("%-20s %-9s %9.0f %9.0f %6.2f | %8.2f %8.2f %6.2f | %8.0f %8.0f %6.2f%s\n",
                   c.name.c_str(), kMethodNames[m], free.count, free.mixed,
-                  c.image.width * 1e-6 * c.image.height,
-                  e.seconds, r.seconds, r.seconds / e.seconds, est_mib, r.peak_mib,
-                  r.peak_mib / est_mib, r.status == 0 ? "" : "  (status not 0)");
+                  c.image.width * 1e-6 * c.image.height, e.seconds, r.seconds,
+                  r.seconds / e.seconds, est_mib, r.peak_mib, r.peak_mib / est_mib,
+                  r.status == 0 ? "" : "  (status not 0)");
       std::fflush(stdout);
     }
   }

@@ -90,8 +90,8 @@ enum { RESPONSE_AUTO_LEVELS = 1 };
 // computer can give, the calculation would take very long or fail: ask first, and offer the
 // automatic levels. In mask, value: the calculation's strokes. True to go on; in-out record:
 // auto_levels set when they were chosen.
-bool confirm_memory(GtkWidget* parent, double budget, double** mask, double** value, int w,
-                    int h, OptionArgs* record) {
+bool confirm_memory(GtkWidget* parent, double budget, double** mask, double** value, int w, int h,
+                    OptionArgs* record) {
   FreePixels free_pixels;
   try {
     free_pixels = count_free_pixels(mask, value, w, h);

@@ -26,8 +26,8 @@ bool runs_under_memory_limit();
 // restarted already (QUILLANE_HEAP_TUNED is set) or runs under a limit of its address space
 // or data (ulimit -v, ulimit -d), adds the tunables and starts the program again in this
 // process with the same arguments; OPENBLAS_THREAD_TIMEOUT, unless set, becomes 4 on the way
-// (OpenBLAS's idle threads then sleep at once instead of spinning). Call first thing in main(). Returns only when it did not
-// restart: the program then goes on with the heap it has.
+// (OpenBLAS's idle threads then sleep at once instead of spinning). Call first thing in main().
+// Returns only when it did not restart: the program then goes on with the heap it has.
 void restart_with_tuned_heap(char** argv, const char* tunables);
 
 #endif

@@ -32,7 +32,8 @@ TEST(CalcEstimate, NeverFallsAsStrokesThinOut) {
     for (const CalcOptions& o : {options(1), options(0), options(0, CALC_SOLVER_ITERATIVE)}) {
       CalcEstimate last = {0, 0};
       for (double covered = 0.9; covered > 1e-5; covered *= 0.8) {
-        const CalcEstimate e = estimate_calculation(size[0], size[1], spread(pixels * (1 - covered)), o);
+        const CalcEstimate e =
+            estimate_calculation(size[0], size[1], spread(pixels * (1 - covered)), o);
         SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " covered " << covered
                                         << " auto " << o.auto_levels << " solver " << o.solver);
         EXPECT_GE(e.seconds, last.seconds * (1 - 1e-12));

@@ -18,10 +18,14 @@ struct Layout {
 
 // Regions are 4-connected and touch a kind through a 4-neighbour; the image's edge is no kind.
 const Layout kLayouts[] = {
-    {"a ring of background around a foreground dot", {"BBBBB", "B...B", "B.F.B", "B...B", "BBBBB"},
-     8, 8},
+    {"a ring of background around a foreground dot",
+     {"BBBBB", "B...B", "B.F.B", "B...B", "BBBBB"},
+     8,
+     8},
     {"inside a foreground outline, and outside it next to background",
-     {"FFFFF..", "F...F..", "F...F..", "FFFFF.B"}, 13, 7},
+     {"FFFFF..", "F...F..", "F...F..", "FFFFF.B"},
+     13,
+     7},
     {"pixels joined only at their corners are separate regions", {".B.", "B.F", ".F."}, 5, 3},
     {"a grey target is a kind of its own besides background", {"B...g"}, 3, 3},
     {"background alone, the image's edge around it", {".....", "..B..", "....."}, 14, 0},
