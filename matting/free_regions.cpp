@@ -4,40 +4,77 @@
 #include <cstdint>
 #include <vector>
 
+namespace {
+
+// A run of free pixels in a row, x0 <= x < x1, and its number.
+struct Run {
+  int x0, x1;
+  int32_t id;
+};
+
+}  // namespace
+
+// By runs rather than pixel by pixel: each row is read a few times in order, and the regions
+// are unions of runs that overlap in neighbouring rows. A flood fill pixel by pixel took half
+// a second at 12 megapixels, before a calculation the user is waiting for.
 FreePixels count_free_pixels(double** mask, double** value, int width, int height) {
   FreePixels counted;
-  if (width <= 0 || height <= 0) return counted;
-  const int64_t n = static_cast<int64_t>(width) * height;
-  std::vector<uint8_t> seen(static_cast<size_t>(n), 0);
-  std::vector<int32_t> stack;  // pixels y * width + x of the region being filled
-  for (int64_t start = 0; start < n; ++start) {
-    const int sy = static_cast<int>(start / width), sx = static_cast<int>(start % width);
-    if (seen[start] || mask[sy][sx] != 0.0) continue;
-    // Fill the region; bits 1 and 2 collect the kinds of the strokes around it.
-    int kinds = 0;
-    double size = 0;
-    seen[start] = 1;
-    stack.push_back(static_cast<int32_t>(start));
-    while (!stack.empty()) {
-      const int32_t p = stack.back();
-      stack.pop_back();
-      ++size;
-      const int y = p / width, x = p % width;
-      const int ny[4] = {y, y, y - 1, y + 1}, nx[4] = {x - 1, x + 1, x, x};
-      for (int k = 0; k < 4; ++k) {
-        if (nx[k] < 0 || nx[k] >= width || ny[k] < 0 || ny[k] >= height) continue;
-        if (mask[ny[k]][nx[k]] != 0.0) {
-          kinds |= value[ny[k]][nx[k]] == 0.0 ? 1 : 2;
-          continue;
-        }
-        const int32_t q = ny[k] * width + nx[k];
-        if (seen[q]) continue;
-        seen[q] = 1;
-        stack.push_back(q);
+  std::vector<int32_t> parent;  // run -> a run of the same region, the smaller number
+  std::vector<uint8_t> kinds;   // bit 1: touches background, bit 2: touches another stroke
+  std::vector<int64_t> size;    // free pixels
+  std::vector<Run> above, row;
+  auto find = [&parent](int32_t a) {
+    while (parent[a] != a) a = parent[a] = parent[parent[a]];
+    return a;
+  };
+  auto kind = [mask, value](int y, int x) {
+    return mask[y][x] == 0.0 ? 0 : value[y][x] == 0.0 ? 1 : 2;
+  };
+  for (int y = 0; y < height; ++y) {
+    row.clear();
+    const double* m = mask[y];
+    for (int x = 0; x < width;) {
+      if (m[x] != 0.0) {
+        ++x;
+        continue;
+      }
+      const int x0 = x;
+      while (x < width && m[x] == 0.0) ++x;
+      int k = (x0 > 0 ? kind(y, x0 - 1) : 0) | (x < width ? kind(y, x) : 0);
+      for (int i = x0; i < x; ++i) {
+        if (y > 0) k |= kind(y - 1, i);
+        if (y + 1 < height) k |= kind(y + 1, i);
+      }
+      const int32_t id = static_cast<int32_t>(parent.size());
+      parent.push_back(id);
+      kinds.push_back(static_cast<uint8_t>(k));
+      size.push_back(x - x0);
+      row.push_back(Run{x0, x, id});
+    }
+    // Runs of this row and the one above that share a column are one region.
+    size_t first = 0;
+    for (const Run& r : row) {
+      while (first < above.size() && above[first].x1 <= r.x0) ++first;
+      for (size_t j = first; j < above.size() && above[j].x0 < r.x1; ++j) {
+        const int32_t a = find(r.id), b = find(above[j].id);
+        if (a < b) parent[b] = a;
+        if (b < a) parent[a] = b;
       }
     }
-    counted.count += size;
-    if (kinds == 3) counted.mixed += size;
+    above.swap(row);
+  }
+  // Every run that is not its region's root adds its pixels and kinds to the root.
+  for (int32_t id = 0; id < static_cast<int32_t>(parent.size()); ++id) {
+    const int32_t root = find(id);
+    if (root != id) {
+      kinds[root] |= kinds[id];
+      size[root] += size[id];
+    }
+  }
+  for (int32_t id = 0; id < static_cast<int32_t>(parent.size()); ++id) {
+    if (parent[id] != id) continue;
+    counted.count += static_cast<double>(size[id]);
+    if (kinds[id] == 3) counted.mixed += static_cast<double>(size[id]);
   }
   return counted;
 }

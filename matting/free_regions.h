@@ -16,8 +16,8 @@ struct FreePixels {
 
 // In mask, value: width x height, [y][x]; mask 1.0 constrained (value 0.0 background, else
 // other), 0.0 free. Regions are 4-connected; a region touches a kind when one of its pixels
-// has a 4-neighbour constrained to it. Throws std::bad_alloc when its work arrays (5 bytes a
-// pixel at most) cannot be had.
+// has a 4-neighbour constrained to it. Throws std::bad_alloc when its work arrays (13 bytes a
+// run of free pixels in a row: a few bytes a pixel at most) cannot be had.
 FreePixels count_free_pixels(double** mask, double** value, int width, int height);
 
 #endif

@@ -31,6 +31,15 @@ const Layout kLayouts[] = {
     {"background alone, the image's edge around it", {".....", "..B..", "....."}, 14, 0},
     {"a background wall between two regions", {"F..B...", "F..B..."}, 10, 4},
     {"no free pixel", {"BF", "FB"}, 0, 0},
+    {"two arms joined below them, the left one beside background alone",
+     {".B.F", ".B.F", "...."},
+     8,
+     8},
+    {"two arms joined below them, the right one beside background alone",
+     {"F.B.", "F.B.", "...."},
+     8,
+     8},
+    {"two arms joined above them", {"....", "F.B.", "F.B."}, 8, 8},
 };
 
 }  // namespace
