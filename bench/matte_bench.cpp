@@ -525,18 +525,20 @@ std::vector<uint32_t> thin_strokes(const PngPixels& trimap, int count, int thick
   return layer;
 }
 
-// The free pixels of a constraint layer (words as the editor's layer: 0 unpainted, opaque
-// black background, any other opaque word another target), as the editor counts them.
-FreePixels free_pixels_of(const std::vector<uint32_t>& layer, int w, int h) {
-  double** mask = get_init_arr_t<double>(w, h);
-  double** value = get_init_arr_t<double>(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint32_t word = layer[static_cast<size_t>(y) * w + x];
-      mask[y][x] = word >> 24 == 255 ? 1.0 : 0.0;
-      value[y][x] = word >> 24 == 255 && word != 0xff000000u ? 1.0 : 0.0;
-    }
-  const FreePixels free = count_free_pixels(mask, value, w, h);
+// The free pixels of a constraint layer over image, read as the editor reads its strokes.
+FreePixels free_pixels_of(const PngPixels& image, const std::vector<uint32_t>& layer) {
+  TIFF_img calc_image;
+  double** mask = nullptr;
+  double** value = nullptr;
+  if (read_calc_input(image.data.data(), image.width * 3, 3,
+                      reinterpret_cast<const uint8_t*>(layer.data()), image.width * 4,
+                      {0, 0, image.width, image.height}, &calc_image, &mask,
+                      &value) != CALC_INPUT_OK) {
+    std::fprintf(stderr, "constraints lack a kind of stroke or a free pixel\n");
+    std::exit(1);
+  }
+  free_TIFF(&calc_image);
+  const FreePixels free = count_free_pixels(mask, value, image.width, image.height);
   free_img_t(mask);
   free_img_t(value);
   return free;
@@ -583,7 +585,7 @@ void run_estimates(const Photo& gt04, const Photo* gt18, bool large) {
   std::printf("%-20s %-9s %9s %9s %6s | %8s %8s %6s | %8s %8s %6s\n", "case", "method", "unknowns",
               "mixed", "MP", "est s", "meas s", "ratio", "est MiB", "meas MiB", "ratio");
   for (const EstimateCase& c : cases) {
-    const FreePixels free = free_pixels_of(c.layer, c.image.width, c.image.height);
+    const FreePixels free = free_pixels_of(c.image, c.layer);
     for (Method m : c.methods) {
       const CalcEstimate e =
           estimate_calculation(c.image.width, c.image.height, free, options_for(m));
